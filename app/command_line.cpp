@@ -1,0 +1,106 @@
+#include "app/command_line.h"
+
+namespace {
+
+bool IsSeparator(char c) {
+  unsigned char code = static_cast<unsigned char>(c);
+  return code >= 1 && code <= 32;
+}
+
+class Splitter {
+ public:
+  explicit Splitter(std::string_view line) : line_(line) {}
+
+  std::string Next() {
+    if (inQuotes_ && pos_ < line_.size() && line_[pos_] == '"') {
+      // The stretch that was cut at the limit closes right here: nothing of it is left over.
+      inQuotes_ = false;
+      ++pos_;
+    }
+    if (!inQuotes_) SkipSeparators();
+    std::string argument;
+    while (pos_ < line_.size()) {
+      char c = line_[pos_];
+      if (inQuotes_) {
+        if (c == '"') {
+          inQuotes_ = false;
+          ++pos_;
+          continue;
+        }
+        // A quoted stretch longer than the limit is cut like an unquoted one; the rest of the
+        // stretch, still quoted, begins the next argument.
+        if (argument.size() >= kMaxArgumentLength) break;
+        argument += c;
+        ++pos_;
+        continue;
+      }
+      if (c == '\0' || IsSeparator(c)) break;
+      if (argument.size() >= kMaxArgumentLength) break;
+      ++pos_;
+      if (c == '"') {
+        inQuotes_ = true;
+      } else {
+        argument += c;
+      }
+    }
+    if (pos_ >= line_.size()) inQuotes_ = false;
+    return argument;
+  }
+
+ private:
+  // A pair of double quotes at the start of an argument is skipped like a blank, so an empty
+  // argument cannot be given.
+  void SkipSeparators() {
+    for (;;) {
+      while (pos_ < line_.size() && IsSeparator(line_[pos_])) ++pos_;
+      if (pos_ + 1 < line_.size() && line_[pos_] == '"' && line_[pos_ + 1] == '"') {
+        pos_ += 2;
+        continue;
+      }
+      return;
+    }
+  }
+
+  std::string_view line_;
+  std::size_t pos_ = 0;
+  bool inQuotes_ = false;
+};
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
+  // A NUL ends the text, as it does for the system's string.
+  std::string_view::size_type nul = commandLine.find('\0');
+  if (nul != std::string_view::npos) commandLine = commandLine.substr(0, nul);
+  Splitter splitter(commandLine);
+  std::vector<std::string> arguments;
+  arguments.push_back(splitter.Next());  // the program
+  for (;;) {
+    std::string argument = splitter.Next();
+    if (argument.empty()) break;
+    arguments.push_back(std::move(argument));
+  }
+  return arguments;
+}
+
+Arguments Arguments::FromCommandLine(std::string_view commandLine) {
+  Arguments result;
+  result.arguments_ = SplitCommandLine(commandLine);
+  return result;
+}
+
+Arguments Arguments::FromSplit(int argc, const char* const* argv) {
+  Arguments result;
+  result.arguments_.push_back(argc > 0 && argv[0] ? argv[0] : "");
+  for (int i = 1; i < argc && argv[i] && argv[i][0] != '\0'; ++i) {
+    result.arguments_.push_back(argv[i]);
+  }
+  return result;
+}
+
+int Arguments::Count() const { return static_cast<int>(arguments_.size()) - 1; }
+
+std::string Arguments::Get(int index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= arguments_.size()) return std::string();
+  return arguments_[static_cast<std::size_t>(index)];
+}

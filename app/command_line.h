@@ -1,0 +1,33 @@
+// The tool's arguments, from the system's single command-line text or from arguments that the
+// system has already split.
+#ifndef PRESIZER_APP_COMMAND_LINE_H_
+#define PRESIZER_APP_COMMAND_LINE_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr std::size_t kMaxArgumentLength = 4096;
+
+// Splits a command line into arguments, the program first, ending at the first empty one.
+// Double quotes group and vanish; there is no escape character; an argument is cut at 4096
+// characters and the rest begins the next one.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+class Arguments {
+ public:
+  static Arguments FromCommandLine(std::string_view commandLine);
+  // Arguments already split by the system; argv[0] is the program.
+  static Arguments FromSplit(int argc, const char* const* argv);
+
+  // Arguments after the program, up to the first empty one.
+  int Count() const;
+  // Argument `index` (0 is the program), or the empty text beyond the count.
+  std::string Get(int index) const;
+
+ private:
+  std::vector<std::string> arguments_;  // the program and the counted arguments
+};
+
+#endif  // PRESIZER_APP_COMMAND_LINE_H_

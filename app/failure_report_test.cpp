@@ -1,0 +1,103 @@
+#include "app/failure_report.h"
+
+#include "app/fake_system_test.h"
+#include "app/size_argument.h"
+
+namespace {
+
+struct ReportCase {
+  const char* name;
+  std::string message;
+  std::string expectedTail;  // what follows the first line
+};
+
+class ReportFormatTest : public testing::TestWithParam<ReportCase> {};
+
+TEST_P(ReportFormatTest, AddsAFinalPeriodOnlyWhenMissing) {
+  const ReportCase& c = GetParam();
+  EXPECT_EQ(FormatFailureReport("EConvertError", "PRESIZER.exe", 0x1A2B, c.message),
+            "Exception EConvertError in module PRESIZER.exe at 00001A2B.\n" + c.expectedTail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, ReportFormatTest,
+    testing::Values(ReportCase{"Plain", "Disk full", "Disk full."},
+                    ReportCase{"EndsWithPeriod", "Done.", "Done."},
+                    ReportCase{"Empty", "", ""},
+                    ReportCase{"TwoLines", "Win32 Error.  Code: 5.\nAccess denied",
+                               "Win32 Error.  Code: 5.\nAccess denied."},
+                    ReportCase{"FormatCharactersStayText", "'%s%n%p' bad", "'%s%n%p' bad."}),
+    [](const testing::TestParamInfo<ReportCase>& info) { return std::string(info.param.name); });
+
+TEST(ReportFormat, IsCutAt1024Characters) {
+  std::string report = FormatFailureReport("EConvertError", "m", 0, std::string(2000, 'z'));
+  EXPECT_EQ(report.size(), 1024u);
+  EXPECT_EQ(report.back(), 'z');
+}
+
+TEST(ReportFormat, PositionHasEightUppercaseDigits) {
+  EXPECT_EQ(FormatFailureReport("E", "m", 0xABCDEF12u, "x").substr(0, 27),
+            "Exception E in module m at ");
+  EXPECT_NE(FormatFailureReport("E", "m", 0xABCDEF12u, "x").find("at ABCDEF12.\n"),
+            std::string::npos);
+  EXPECT_NE(FormatFailureReport("E", "m", 0, "x").find("at 00000000.\n"), std::string::npos);
+}
+
+using ReportTest = FakeSystemTest;
+
+TEST_F(ReportTest, ModuleNameLosesItsDirectory) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"C:\\Tools\\PRESIZER.exe", "PRESIZER.exe"},
+      {"C:\\Tools\\renamed.exe", "renamed.exe"},
+      {"/usr/local/bin/presizer", "presizer"},
+      {"bare.exe", "bare.exe"},
+  };
+  for (const auto& [path, name] : cases) {
+    fake.moduleFileName = path;
+    EXPECT_EQ(ModuleFileName(), name);
+  }
+}
+
+TEST_F(ReportTest, PrintsOneLineWithCrLfAndGivesExitCode1) {
+  fake.stdFileType = win32::FILE_TYPE_CHAR;
+  EConvertError error("'abc' is not a valid integer value");
+  EXPECT_EQ(ReportFailure(error), 1);
+  EXPECT_EQ(fake.written,
+            "Exception EConvertError in module PRESIZER.exe at 00000000.\n"
+            "'abc' is not a valid integer value.\r\n");
+  EXPECT_EQ(fake.filterCalls, 0);  // no debugger: no crash reporting for a bad size
+}
+
+TEST_F(ReportTest, PositionIsWhereTheErrorWasRaised) {
+  try {
+    ParseSizeArgument("abc");
+  } catch (const Exception& error) {
+    ASSERT_NE(error.RaiseAddress(), nullptr);
+    EXPECT_EQ(CodePosition(error.RaiseAddress()),
+              static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(error.RaiseAddress()) -
+                                         reinterpret_cast<std::uintptr_t>(
+                                             win32::GetModuleHandleA(nullptr))));
+  }
+}
+
+TEST_F(ReportTest, UnwritableReportStillEndsWithExitCode1) {
+  fake.stdHandle = nullptr;
+  EXPECT_EQ(ReportFailure(Exception("x")), 1);
+}
+
+TEST_F(ReportTest, DebuggerSeesTheErrorFirst) {
+  fake.stdFileType = win32::FILE_TYPE_CHAR;
+  fake.debuggerPresent = true;
+  fake.filterAnswer = 1;  // handle it: the report follows
+  EXPECT_EQ(ReportFailure(Exception("x")), 1);
+  EXPECT_EQ(fake.filterCalls, 1);
+  EXPECT_NE(fake.written.find("x."), std::string::npos);
+
+  SetUp();
+  fake.debuggerPresent = true;
+  fake.filterAnswer = win32::EXCEPTION_CONTINUE_SEARCH;  // the system takes over
+  EXPECT_THROW(ReportFailure(Exception("x")), win32fake::RaisedException);
+  EXPECT_EQ(fake.written, "");
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+#include "app/presizer_main.h"
+
+#include <new>
+
+#include "app/console.h"
+#include "app/failure_report.h"
+#include "app/size_argument.h"
+#include "prealloc/preallocate.h"
+#include "prealloc/target_file.h"
+
+namespace {
+
+void WriteUsage() {
+  WriteLine("PRESIZER.exe FileName FileSize");
+  WriteLine("  Fast creation of file on NTFS volume without clearing it");
+  WriteLine("  $ before FileSize means hexadecimal value");
+  WriteLine("  Needs high privileges (Admin is Ok)");
+  WriteLine("  Vista+ have to be executed with elevated privileges");
+}
+
+}  // namespace
+
+int RunPresizer(const Arguments& arguments) {
+  try {
+    if (arguments.Count() < 2) {
+      WriteUsage();
+      return kExitUsage;
+    }
+    fileOpenMode = 2;
+    TargetFile file;
+    AssignTargetFile(file, arguments.Get(1));
+    OpenOrCreateTargetFile(file);
+    // The file is left open: the end of the process releases it.
+    std::int64_t requestedSize = ParseSizeArgument(arguments.Get(2));
+    bool allowFastPath = arguments.Get(3).empty();
+    PreallocateFile(file, allowFastPath, requestedSize);
+    return kExitOk;
+  } catch (const Exception& error) {
+    return ReportFailure(error);
+  } catch (const std::bad_alloc&) {
+    return ReportFailure(Exception("Out of memory"));
+  }
+}
+
+int FinishProcess(int exitCode) {
+  bool flushed = FlushStandardOutputAtExit();
+  if (!flushed && exitCode == kExitOk) return kExitFailure;
+  return exitCode;
+}

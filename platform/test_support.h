@@ -1,0 +1,45 @@
+// What the tests need from the system beyond the standard library: starting the program as a
+// process with a chosen standard output, and reading how much of a file is really allocated.
+#ifndef PRESIZER_PLATFORM_TEST_SUPPORT_H_
+#define PRESIZER_PLATFORM_TEST_SUPPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+enum class Output {
+  Captured,    // a pipe the test reads to the end
+  Closed,      // no standard output at all
+  File,        // redirected to a file the test names
+  Full,        // a device on which every write fails for want of room
+  ClosedPipe,  // a pipe whose reading end is already closed
+};
+
+struct RunResult {
+  int exitCode = -1;
+  std::string output;  // what the program wrote, when captured
+};
+
+// Runs `program` with `arguments` split as given.
+RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
+              Output output = Output::Captured, const std::string& outputFile = "");
+
+// Runs `program` with this exact text after the program's name on its command line. Only where
+// the system hands programs one command-line text; see RawCommandLineSupported.
+RunResult RunRaw(const std::string& program, const std::string& commandTail);
+bool RawCommandLineSupported();
+
+// The name this system's programs use for a path that the tests know by its Linux name.
+std::string HostPath(const std::string& path);
+
+// Bytes the file system has really allocated for the file.
+std::uint64_t AllocatedBytes(const std::string& path);
+
+// The program's own name for itself as built: "presizer" or "PRESIZER.exe".
+bool IsWindows();
+
+}  // namespace testsupport
+
+#endif  // PRESIZER_PLATFORM_TEST_SUPPORT_H_

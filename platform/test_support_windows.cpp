@@ -1,0 +1,106 @@
+#include "platform/test_support.h"
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+namespace testsupport {
+
+namespace {
+
+// Quotes an argument for the program's own splitting rules: quotes group, nothing escapes.
+std::string Quote(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t") == std::string::npos) return argument;
+  return "\"" + argument + "\"";
+}
+
+RunResult Start(const std::string& program, const std::string& commandLine, Output output,
+                const std::string& outputFile) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  HANDLE childOutput = nullptr;
+  if (output == Output::Captured || output == Output::ClosedPipe) {
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {};
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    childOutput = writeEnd;
+    if (output == Output::ClosedPipe) {
+      CloseHandle(readEnd);
+      readEnd = nullptr;
+    }
+  } else if (output == Output::File) {
+    childOutput = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else if (output == Output::Full) {
+    childOutput = CreateFileA(HostPath("/dev/full").c_str(), GENERIC_WRITE, 0, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+  }
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = childOutput;
+  startup.hStdError = nullptr;
+  PROCESS_INFORMATION process{};
+  std::string line = commandLine;
+  BOOL started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                nullptr, &startup, &process);
+  if (childOutput && childOutput != INVALID_HANDLE_VALUE) CloseHandle(childOutput);
+  RunResult result;
+  if (!started) {
+    if (readEnd) CloseHandle(readEnd);
+    return result;
+  }
+  if (readEnd) {
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+      result.output.append(buffer, count);
+    }
+    CloseHandle(readEnd);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  result.exitCode = static_cast<int>(exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+}  // namespace
+
+RunResult Run(const std::string& program, const std::vector<std::string>& arguments, Output output,
+              const std::string& outputFile) {
+  std::string line = Quote(HostPath(program));
+  for (const std::string& argument : arguments) line += " " + Quote(argument);
+  return Start(HostPath(program), line, output, outputFile);
+}
+
+RunResult RunRaw(const std::string& program, const std::string& commandTail) {
+  return Start(HostPath(program), Quote(HostPath(program)) + commandTail, Output::Captured, "");
+}
+
+bool RawCommandLineSupported() { return true; }
+
+// Wine shows the Linux root as drive Z:.
+std::string HostPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  std::string result = "Z:" + path;
+  for (char& c : result) {
+    if (c == '/') c = '\\';
+  }
+  return result;
+}
+
+std::uint64_t AllocatedBytes(const std::string& path) {
+  DWORD high = 0;
+  DWORD low = GetCompressedFileSizeA(HostPath(path).c_str(), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+bool IsWindows() { return true; }
+
+}  // namespace testsupport

@@ -1,0 +1,424 @@
+// The Linux program: stand-ins for the Win32 calls the tool makes.
+//
+// Each stand-in keeps the part of the Win32 contract that its caller relies on: the dispositions,
+// the rule by which a result means failure, and the Win32 error code that the real call would
+// have left. errno is translated in exactly one table (ErrorTable below), so that the I/O error
+// texts, which are keyed on Win32 codes, never read an errno as if it were one.
+#include "platform/win32.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+extern "C" char __executable_start;  // start of the program's image, set by the linker
+
+namespace win32 {
+namespace {
+
+thread_local DWORD lastError = 0;
+
+// ERROR_* codes that only the stand-ins produce.
+constexpr DWORD kErrorInvalidFunction = 1;
+constexpr DWORD kErrorTooManyOpenFiles = 4;
+constexpr DWORD kErrorWriteProtect = 19;
+constexpr DWORD kErrorNotSameDevice = 17;
+constexpr DWORD kErrorSharingViolation = 32;
+constexpr DWORD kErrorNotSupported = 50;
+constexpr DWORD kErrorDevNotExist = 55;
+constexpr DWORD kErrorFileExists = 80;
+constexpr DWORD kErrorInvalidParameter = 87;
+constexpr DWORD kErrorBrokenPipe = 109;
+constexpr DWORD kErrorModNotFound = 126;
+constexpr DWORD kErrorProcNotFound = 127;
+constexpr DWORD kErrorDirNotEmpty = 145;
+constexpr DWORD kErrorBusy = 170;
+constexpr DWORD kErrorFilenameExcedRange = 206;
+constexpr DWORD kErrorMrMidNotFound = 317;
+constexpr DWORD kErrorArithmeticOverflow = 534;
+constexpr DWORD kErrorOperationAborted = 995;
+constexpr DWORD kErrorIoDevice = 1117;
+constexpr DWORD kErrorTooManyLinks = 1142;
+constexpr DWORD kErrorTimeout = 1460;
+constexpr DWORD kErrorCantResolveFilename = 1921;
+constexpr DWORD kErrorGenFailure = 31;
+
+struct ErrorMapping {
+  int errnoValue;
+  DWORD win32Code;
+};
+
+// errno to Win32, first row per errno wins. A code's message text comes from the first row that
+// carries it. Rows marked "in context" are chosen by the caller that knows the circumstances.
+constexpr ErrorMapping ErrorTable[] = {
+    {0, ERROR_SUCCESS},
+    {ENOENT, ERROR_FILE_NOT_FOUND},
+    {ENOENT, ERROR_PATH_NOT_FOUND},  // in context: a directory of the path is missing
+    {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {EACCES, ERROR_ACCESS_DENIED},
+    {EPERM, ERROR_ACCESS_DENIED},
+    {EISDIR, ERROR_ACCESS_DENIED},
+    {EMFILE, kErrorTooManyOpenFiles},
+    {ENFILE, kErrorTooManyOpenFiles},
+    {EBADF, ERROR_INVALID_HANDLE},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+    {ENOSPC, ERROR_DISK_FULL},
+    {EDQUOT, ERROR_DISK_FULL},
+    {EFBIG, ERROR_DISK_FULL},
+    {EINVAL, kErrorInvalidParameter},
+    {EINVAL, ERROR_NEGATIVE_SEEK},  // in context: a seek before the start of the file
+    {ESPIPE, kErrorInvalidFunction},
+    {EROFS, kErrorWriteProtect},
+    {EXDEV, kErrorNotSameDevice},
+    {ETXTBSY, kErrorSharingViolation},
+    {EOPNOTSUPP, kErrorNotSupported},
+    {ENOSYS, kErrorInvalidFunction},
+    {ENXIO, kErrorDevNotExist},
+    {ENODEV, kErrorDevNotExist},
+    {EEXIST, kErrorFileExists},
+    {EPIPE, kErrorBrokenPipe},
+    {ENOTEMPTY, kErrorDirNotEmpty},
+    {EBUSY, kErrorBusy},
+    {EAGAIN, kErrorBusy},
+    {ENAMETOOLONG, kErrorFilenameExcedRange},
+    {EOVERFLOW, kErrorArithmeticOverflow},
+    {EINTR, kErrorOperationAborted},
+    {EIO, kErrorIoDevice},
+    {EMLINK, kErrorTooManyLinks},
+    {ETIMEDOUT, kErrorTimeout},
+    {ELOOP, kErrorCantResolveFilename},
+};
+
+DWORD Win32CodeFromErrno(int errnoValue) {
+  for (const ErrorMapping& row : ErrorTable) {
+    if (row.errnoValue == errnoValue) return row.win32Code;
+  }
+  return kErrorGenFailure;
+}
+
+int ErrnoFromWin32Code(DWORD code, bool* found) {
+  for (const ErrorMapping& row : ErrorTable) {
+    if (row.win32Code == code) {
+      *found = true;
+      return row.errnoValue;
+    }
+  }
+  *found = false;
+  return 0;
+}
+
+void SetLastErrorFromErrno(int errnoValue) { lastError = Win32CodeFromErrno(errnoValue); }
+
+// Windows has no signal for a write into a closed pipe; WriteFile just fails. Keep that contract.
+struct IgnoreBrokenPipeSignal {
+  IgnoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
+} ignoreBrokenPipeSignal;
+
+// Handles carry a descriptor plus one, so that descriptor 0 is not the null handle.
+HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1); }
+int FdFromHandle(HANDLE handle) {
+  return static_cast<int>(reinterpret_cast<std::intptr_t>(handle) - 1);
+}
+
+char tokenObject;    // the address is the stand-in token's handle
+char kernel32Module;  // the address is the stand-in "kernel32.dll" module handle
+HANDLE TokenHandle() { return &tokenObject; }
+
+bool EqualsIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    char ca = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+    char cb = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+    if (ca != cb) return false;
+  }
+  return *a == *b;
+}
+
+// ENOENT means a missing directory, not a missing file, when the path's directory is absent.
+DWORD CodeForMissingEntry(const char* fileName) {
+  std::string path(fileName);
+  std::string::size_type slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ERROR_FILE_NOT_FOUND;
+  std::string directory = slash == 0 ? std::string("/") : path.substr(0, slash);
+  struct stat info;
+  if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return ERROR_PATH_NOT_FOUND;
+  return ERROR_FILE_NOT_FOUND;
+}
+
+// The standard descriptors belong to the tool's output. When the tool was started with one of
+// them closed, a new file must not take its number and receive the tool's words.
+int MoveAboveStandardDescriptors(int fd) {
+  if (fd > 2) return fd;
+  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return moved;
+}
+
+}  // namespace
+
+const char* GetCommandLineA() { return nullptr; }
+
+HANDLE GetCurrentProcess() { return InvalidHandleValue(); }
+
+BOOL IsDebuggerPresent() { return FALSE; }
+
+LONG UnhandledExceptionFilter(DWORD, const void*) { return 1; }
+
+void RaiseException(DWORD) { ::abort(); }
+
+HMODULE GetModuleHandleA(const char* moduleName) {
+  if (moduleName == nullptr) return &__executable_start;
+  if (EqualsIgnoringCase(moduleName, "kernel32.dll")) return &kernel32Module;
+  lastError = kErrorModNotFound;
+  return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* procName) {
+  if (module == &kernel32Module && std::strcmp(procName, "SetFileValidData") == 0) {
+    return reinterpret_cast<FARPROC>(&SetFileValidData);
+  }
+  lastError = kErrorProcNotFound;
+  return nullptr;
+}
+
+DWORD GetModuleFileNameA(HMODULE, char* fileName, DWORD size) {
+  if (size == 0) return 0;
+  char path[4096];
+  ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+  if (length < 0) {
+    SetLastErrorFromErrno(errno);
+    return 0;
+  }
+  DWORD count = static_cast<DWORD>(length);
+  if (count >= size) {
+    // As on Windows: cut to fit, terminated, and flagged.
+    std::memcpy(fileName, path, size - 1);
+    fileName[size - 1] = '\0';
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return size;
+  }
+  std::memcpy(fileName, path, count);
+  fileName[count] = '\0';
+  return count;
+}
+
+BOOL GetVersionExA(OSVERSIONINFOA* versionInfo) {
+  if (versionInfo->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  // The valid-data stand-in exists here, so this system counts as the NT family.
+  versionInfo->dwMajorVersion = 0;
+  versionInfo->dwMinorVersion = 0;
+  versionInfo->dwBuildNumber = 0;
+  versionInfo->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  versionInfo->szCSDVersion[0] = '\0';
+  return TRUE;
+}
+
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD, void*,
+                   DWORD creationDisposition, DWORD, HANDLE) {
+  // Sharing has no counterpart here: other openers are never refused, which is what the tool's
+  // share mode asks for anyway.
+  int flags = O_CLOEXEC | O_NOCTTY;
+  bool read = (desiredAccess & GENERIC_READ) != 0;
+  bool write = (desiredAccess & GENERIC_WRITE) != 0;
+  flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  if (creationDisposition == CREATE_ALWAYS) {
+    flags |= O_CREAT | O_TRUNC;
+  } else if (creationDisposition != OPEN_EXISTING) {
+    lastError = kErrorInvalidParameter;
+    return InvalidHandleValue();
+  }
+  int fd = ::open(fileName, flags, 0666);
+  if (fd >= 0) fd = MoveAboveStandardDescriptors(fd);
+  if (fd < 0) {
+    int saved = errno;
+    lastError = saved == ENOENT ? CodeForMissingEntry(fileName) : Win32CodeFromErrno(saved);
+    return InvalidHandleValue();
+  }
+  return HandleFromFd(fd);
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
+  struct stat info;
+  if (::fstat(FdFromHandle(file), &info) != 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_FILE_SIZE;
+  }
+  std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+  DWORD low = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  if (fileSizeHigh) *fileSizeHigh = static_cast<DWORD>(size >> 32);
+  // A size whose low half is all ones is not a failure; the caller tells them apart by this.
+  if (low == INVALID_FILE_SIZE) lastError = ERROR_SUCCESS;
+  return low;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod) {
+  std::int64_t distance;
+  if (distanceToMoveHigh) {
+    distance = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
+        static_cast<DWORD>(distanceToMove));
+  } else {
+    distance = distanceToMove;  // without a high half the low half is signed
+  }
+  int whence = moveMethod == FILE_BEGIN ? SEEK_SET : moveMethod == 1 ? SEEK_CUR : SEEK_END;
+  int fd = FdFromHandle(file);
+  if (moveMethod == FILE_BEGIN && distance < 0) {
+    // Linux says EINVAL; Windows has its own code for a position before the start.
+    lastError = ERROR_NEGATIVE_SEEK;
+    return INVALID_SET_FILE_POINTER;
+  }
+  off_t position = ::lseek(fd, static_cast<off_t>(distance), whence);
+  if (position < 0) {
+    SetLastErrorFromErrno(errno);
+    return INVALID_SET_FILE_POINTER;
+  }
+  std::uint64_t unsignedPosition = static_cast<std::uint64_t>(position);
+  if (distanceToMoveHigh) *distanceToMoveHigh = static_cast<LONG>(unsignedPosition >> 32);
+  DWORD low = static_cast<DWORD>(unsignedPosition & 0xFFFFFFFFu);
+  if (low == INVALID_SET_FILE_POINTER) lastError = ERROR_SUCCESS;
+  return low;
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+  int fd = FdFromHandle(file);
+  off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0 || ::ftruncate(fd, position) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
+  int fd = FdFromHandle(file);
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  // As on Windows, the valid length may not lie beyond the end of file.
+  if (validDataLength < 0 || validDataLength > info.st_size) {
+    lastError = kErrorInvalidParameter;
+    return FALSE;
+  }
+  if (validDataLength == 0) return TRUE;
+  // Reserves real blocks for the whole length without writing data. Unlike Windows, the new
+  // space reads as zeros. Any failure, EINTR included, is a refusal: success must mean the
+  // space is really there.
+  if (::fallocate(fd, 0, 0, static_cast<off_t>(validDataLength)) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE object) {
+  if (object == TokenHandle()) return TRUE;
+  if (::close(FdFromHandle(object)) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HANDLE GetStdHandle(DWORD stdHandle) {
+  int fd = stdHandle == STD_OUTPUT_HANDLE ? 1 : stdHandle == static_cast<DWORD>(-12) ? 2 : 0;
+  if (::fcntl(fd, F_GETFD) == -1) {
+    SetLastErrorFromErrno(errno);
+    return InvalidHandleValue();
+  }
+  return HandleFromFd(fd);
+}
+
+DWORD GetFileType(HANDLE file) {
+  struct stat info;
+  if (::fstat(FdFromHandle(file), &info) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FILE_TYPE_UNKNOWN;
+  }
+  lastError = ERROR_SUCCESS;
+  if (S_ISCHR(info.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_DISK;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten, void*) {
+  const char* bytes = static_cast<const char*>(buffer);
+  DWORD done = 0;
+  while (done < bytesToWrite) {
+    ssize_t count = ::write(FdFromHandle(file), bytes + done, bytesToWrite - done);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      SetLastErrorFromErrno(errno);
+      if (bytesWritten) *bytesWritten = done;
+      return FALSE;
+    }
+    done += static_cast<DWORD>(count);
+  }
+  if (bytesWritten) *bytesWritten = done;
+  return TRUE;
+}
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD errorCode) { lastError = errorCode; }
+
+DWORD FormatMessageA(DWORD, const void*, DWORD messageId, DWORD, char* buffer, DWORD size, void*) {
+  bool found = false;
+  int errnoValue = ErrnoFromWin32Code(messageId, &found);
+  if (!found || size == 0) {
+    lastError = kErrorMrMidNotFound;
+    return 0;
+  }
+  const char* text = ::strerror(errnoValue);
+  std::size_t length = std::strlen(text);
+  if (length >= size) {
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::memcpy(buffer, text, length + 1);
+  return static_cast<DWORD>(length);
+}
+
+// Preallocation on Linux needs no privilege, so the stand-in token holds none.
+BOOL OpenProcessToken(HANDLE, DWORD, HANDLE* tokenHandle) {
+  *tokenHandle = TokenHandle();
+  return TRUE;
+}
+
+BOOL GetTokenInformation(HANDLE token, int informationClass, void* information,
+                         DWORD informationLength, DWORD* returnLength) {
+  if (token != TokenHandle() || informationClass != TokenPrivileges) {
+    lastError = kErrorInvalidParameter;
+    return FALSE;
+  }
+  constexpr DWORD emptyLength = sizeof(DWORD);  // PrivilegeCount and no entries
+  *returnLength = emptyLength;
+  if (information == nullptr || informationLength < emptyLength) {
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
+  }
+  DWORD count = 0;
+  std::memcpy(information, &count, sizeof count);
+  return TRUE;
+}
+
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*,
+                           DWORD*) {
+  if (token != TokenHandle()) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+}  // namespace win32

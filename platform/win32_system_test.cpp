@@ -1,0 +1,156 @@
+// The seam as the program really gets it: on Linux our stand-ins, on Windows the system itself.
+// Both must answer these cases alike, since the logic above relies on the Win32 contract.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/win32.h"
+#include "prealloc/errors.h"
+#include "prealloc/target_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SystemTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() / ("presizer-system-" + std::to_string(random()));
+    fs::create_directories(dir_);
+    pendingIoError = 0;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+  void WriteFileBytes(const std::string& name, const std::string& bytes) const {
+    std::ofstream(PathOf(name), std::ios::binary) << bytes;
+  }
+
+  std::int32_t OpenCode(const std::string& path, bool create) {
+    TargetFile file;
+    AssignTargetFile(file, path);
+    create ? CreateTargetFile(file) : OpenTargetFile(file);
+    std::int32_t code = pendingIoError;
+    pendingIoError = 0;
+    if (file.state == TargetFile::State::OpenReadWrite) win32::CloseHandle(file.handle);
+    return code;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(SystemTest, OpenAndCreateFailWithTheSystemsCodes) {
+  fs::create_directories(dir_ / "sub");
+  struct Case {
+    std::string path;
+    bool create;
+    std::int32_t code;
+  };
+  const Case cases[] = {
+      {PathOf("missing"), false, 2},
+      {PathOf("no-dir/missing"), false, 3},
+      {PathOf("no-dir/missing"), true, 3},
+      {PathOf("sub"), false, 5},
+      {PathOf("sub"), true, 5},
+      {PathOf("fresh"), true, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OpenCode(c.path, c.create), c.code) << c.path << (c.create ? " create" : " open");
+  }
+}
+
+TEST_F(SystemTest, OpenKeepsDataAndCreateEmpties) {
+  WriteFileBytes("data", "hello");
+  TargetFile file;
+  AssignTargetFile(file, PathOf("data"));
+  OpenTargetFile(file);
+  CheckIoError();
+  EXPECT_EQ(GetFileSize64(file), 5);
+  win32::CloseHandle(file.handle);
+
+  CreateTargetFile(file);
+  CheckIoError();
+  EXPECT_EQ(GetFileSize64(file), 0);
+  win32::CloseHandle(file.handle);
+  EXPECT_EQ(fs::file_size(PathOf("data")), 0u);
+}
+
+TEST_F(SystemTest, SizesAroundTheLowHalfBoundary) {
+  TargetFile file;
+  AssignTargetFile(file, PathOf("big"));
+  CreateTargetFile(file);
+  CheckIoError();
+  // Sparse: ordinary ends cost no blocks on the file systems these tests run on.
+  for (std::int64_t size : {4294967295LL, 4294967296LL, 4294967297LL, 8589934591LL, 1LL}) {
+    SeekFile64(file, size);
+    SetFileEnd(file);
+    CheckIoError();
+    EXPECT_EQ(GetFileSize64(file), size);
+  }
+  win32::CloseHandle(file.handle);
+}
+
+TEST_F(SystemTest, NegativeSeekIsRefusedWithCode131) {
+  TargetFile file;
+  AssignTargetFile(file, PathOf("neg"));
+  CreateTargetFile(file);
+  CheckIoError();
+  try {
+    SeekFile64(file, -1);
+    FAIL() << "negative seek accepted";
+  } catch (const EWin32Error& error) {
+    EXPECT_EQ(error.Code(), win32::ERROR_NEGATIVE_SEEK);
+    EXPECT_EQ(error.Message().substr(0, error.Message().find('\n')), "Win32 Error.  Code: 131.");
+    std::string text = error.Message().substr(error.Message().find('\n') + 1);
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '.');
+  }
+  win32::CloseHandle(file.handle);
+}
+
+TEST_F(SystemTest, SizeOfABadHandleRaises) {
+  TargetFile file;
+  file.handle = win32::InvalidHandleValue();
+  EXPECT_THROW(GetFileSize64(file), EWin32Error);
+}
+
+TEST_F(SystemTest, ValidDataCallIsFoundAndKeepsItsContract) {
+  auto call = reinterpret_cast<win32::SetFileValidDataProc>(
+      win32::GetProcAddress(win32::GetModuleHandleA("kernel32.dll"), "SetFileValidData"));
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(win32::GetProcAddress(win32::GetModuleHandleA("kernel32.dll"), "NoSuchCall"), nullptr);
+
+  win32::OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  ASSERT_TRUE(win32::GetVersionExA(&info));
+  EXPECT_EQ(info.dwPlatformId, win32::VER_PLATFORM_WIN32_NT);
+
+  TargetFile file;
+  AssignTargetFile(file, PathOf("valid"));
+  CreateTargetFile(file);
+  CheckIoError();
+  SeekFile64(file, 65536);
+  SetFileEnd(file);
+  CheckIoError();
+  EXPECT_FALSE(call(file.handle, 65537));  // never beyond the end of file
+  EXPECT_TRUE(call(file.handle, 65536));
+  EXPECT_EQ(GetFileSize64(file), 65536);
+  win32::CloseHandle(file.handle);
+}
+
+TEST_F(SystemTest, SystemTextsExistForTheCommonCodes) {
+  for (win32::DWORD code : {2u, 3u, 5u, 112u, 131u}) {
+    std::string text = SystemErrorText(code);
+    EXPECT_FALSE(text.empty()) << code;
+    if (!text.empty()) {
+      EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20u) << code;
+    }
+  }
+}
+
+}  // namespace

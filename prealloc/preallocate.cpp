@@ -1,0 +1,54 @@
+#include "prealloc/preallocate.h"
+
+#include "app/console.h"
+
+namespace {
+
+win32::DWORD ReadPlatformFamily() {
+  win32::OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  return win32::GetVersionExA(&info) ? info.dwPlatformId : 0;
+}
+
+void SetSize(TargetFile& file, std::int64_t size) {
+  SeekFile64(file, size);
+  SetFileEnd(file);
+  CheckIoError();
+}
+
+}  // namespace
+
+win32::DWORD platformFamily = ReadPlatformFamily();
+
+void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize) {
+  const std::int64_t currentSize = GetFileSize64(file);
+  if (requestedSize == currentSize) {
+    WriteText("File Already Has This Size");
+    return;
+  }
+  WriteText("File Preallocation...");
+
+  bool fastPath = currentSize < requestedSize && platformFamily == win32::VER_PLATFORM_WIN32_NT &&
+                  allowFastPath;
+  if (!fastPath) {
+    SetSize(file, requestedSize);
+    WriteLine("Ok");
+    return;
+  }
+
+  // Looked up when needed: older systems do not have the call at all.
+  auto setFileValidData = reinterpret_cast<win32::SetFileValidDataProc>(
+      win32::GetProcAddress(win32::GetModuleHandleA("kernel32.dll"), "SetFileValidData"));
+  if (setFileValidData == nullptr) {
+    WriteLine("Fail");
+    return;
+  }
+  SetSize(file, requestedSize);
+  if (setFileValidData(file.handle, requestedSize)) {
+    WriteLine("Ok");
+    return;
+  }
+  // Refused, usually for want of the privilege: give the file back its old length.
+  SetSize(file, currentSize);
+  WriteLine("Fail");
+}

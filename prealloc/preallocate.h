@@ -1,0 +1,17 @@
+#ifndef PRESIZER_PREALLOC_PREALLOCATE_H_
+#define PRESIZER_PREALLOC_PREALLOCATE_H_
+
+#include <cstdint>
+
+#include "platform/win32.h"
+#include "prealloc/target_file.h"
+
+// The platform identifier the system reported at start-up; 2 is the NT family, the only one
+// with the valid-data call. 0 when the system would not say.
+extern win32::DWORD platformFamily;
+
+// Brings `file` to `requestedSize` and prints the progress and outcome words. A growing file
+// gets its space without being cleared when the platform allows it and `allowFastPath` is set.
+void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize);
+
+#endif  // PRESIZER_PREALLOC_PREALLOCATE_H_
