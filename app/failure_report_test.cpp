@@ -22,8 +22,7 @@ TEST_P(ReportFormatTest, AddsAFinalPeriodOnlyWhenMissing) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, ReportFormatTest,
     testing::Values(ReportCase{"Plain", "Disk full", "Disk full."},
-                    ReportCase{"EndsWithPeriod", "Done.", "Done."},
-                    ReportCase{"Empty", "", ""},
+                    ReportCase{"EndsWithPeriod", "Done.", "Done."}, ReportCase{"Empty", "", ""},
                     ReportCase{"TwoLines", "Win32 Error.  Code: 5.\nAccess denied",
                                "Win32 Error.  Code: 5.\nAccess denied."},
                     ReportCase{"FormatCharactersStayText", "'%s%n%p' bad", "'%s%n%p' bad."}),
@@ -74,9 +73,9 @@ TEST_F(ReportTest, PositionIsWhereTheErrorWasRaised) {
   } catch (const Exception& error) {
     ASSERT_NE(error.RaiseAddress(), nullptr);
     EXPECT_EQ(CodePosition(error.RaiseAddress()),
-              static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(error.RaiseAddress()) -
-                                         reinterpret_cast<std::uintptr_t>(
-                                             win32::GetModuleHandleA(nullptr))));
+              static_cast<std::uint32_t>(
+                  reinterpret_cast<std::uintptr_t>(error.RaiseAddress()) -
+                  reinterpret_cast<std::uintptr_t>(win32::GetModuleHandleA(nullptr))));
   }
 }
 

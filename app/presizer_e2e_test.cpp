@@ -152,21 +152,22 @@ TEST_P(ResizeEndToEndTest, ResizesAndKeepsTheData) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ResizeEndToEndTest,
-    testing::Values(
-        ResizeCase{"CreateHex", "<none>", "$100", {}, kOk, 256},
-        ResizeCase{"CreateOrdinary", "<none>", "4096", {"x"}, kOk, 4096},
-        ResizeCase{"CreateEmpty", "<none>", "0", {}, kSame, 0},
-        ResizeCase{"GrowKeepsData", "hello", "8192", {}, kOk, 8192},
-        ResizeCase{"GrowOrdinaryKeepsData", "hello", "0x2000", {"slow"}, kOk, 8192},
-        ResizeCase{"Shrink", "hello world", "5", {}, kOk, 5},
-        ResizeCase{"ShrinkToZero", "hello", "0", {}, kOk, 0},
-        ResizeCase{"SameSize", "hello", "5", {}, kSame, 5},
-        ResizeCase{"SameSizeWithBlanks", "hello", "   +5", {}, kSame, 5},
-        ResizeCase{"JustBelow4GiB", "hello", "4294967295", {"x"}, kOk, 4294967295u},
-        ResizeCase{"At4GiB", "hello", "$100000000", {"x"}, kOk, 4294967296u},
-        ResizeCase{"JustAbove4GiB", "hello", "4294967297", {"x"}, kOk, 4294967297u}),
+    testing::Values(ResizeCase{"CreateHex", "<none>", "$100", {}, kOk, 256},
+                    ResizeCase{"CreateOrdinary", "<none>", "4096", {"x"}, kOk, 4096},
+                    ResizeCase{"CreateEmpty", "<none>", "0", {}, kSame, 0},
+                    ResizeCase{"GrowKeepsData", "hello", "8192", {}, kOk, 8192},
+                    ResizeCase{"GrowOrdinaryKeepsData", "hello", "0x2000", {"slow"}, kOk, 8192},
+                    ResizeCase{"Shrink", "hello world", "5", {}, kOk, 5},
+                    ResizeCase{"ShrinkToZero", "hello", "0", {}, kOk, 0},
+                    ResizeCase{"SameSize", "hello", "5", {}, kSame, 5},
+                    ResizeCase{"SameSizeWithBlanks", "hello", "   +5", {}, kSame, 5},
+                    ResizeCase{"JustBelow4GiB", "hello", "4294967295", {"x"}, kOk, 4294967295u},
+                    ResizeCase{"At4GiB", "hello", "$100000000", {"x"}, kOk, 4294967296u},
+                    ResizeCase{"JustAbove4GiB", "hello", "4294967297", {"x"}, kOk, 4294967297u}),
     [](const testing::TestParamInfo<ResizeCase>& info) { return std::string(info.param.name); });
 
+// The file systems under these tests leave a hole where the ordinary path extends a file. (NTFS
+// itself allocates there too, but leaves the space invalid, to be cleared on first read.)
 TEST_F(EndToEndTest, FastPathAllocatesAndTheOrdinaryPathLeavesAHole) {
   constexpr std::uint64_t size = 64u << 20;
   RunResult fast = Run({PathOf("fast"), std::to_string(size)});
@@ -294,16 +295,15 @@ TEST_P(RawCommandLineTest, SplitsTheRawText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, RawCommandLineTest,
-    testing::Values(
-        RawCase{"PairIsSkipped", " {}\\a \"\" 16", "a", 16},
-        RawCase{"QuotedBlankInName", " \"{}\\sp ace\" 17", "sp ace", 17},
-        RawCase{"StretchInsideWord", " {}\\a\"b c\"d 18", "ab cd", 18},
-        RawCase{"PairInsideWord", " {}\\ab\"\"cd 19", "abcd", 19},
-        RawCase{"UnterminatedQuote", " {}\\u \"20", "u", 20},
-        RawCase{"QuotedLeadingBlanks", " {}\\lb \"   21\"", "lb", 21},
-        RawCase{"TabsSeparate", "\t{}\\tab\t\t22\t", "tab", 22},
-        RawCase{"EmptyThirdArgument", " {}\\e 23 \"\"", "e", 23},
-        RawCase{"BackslashBeforeQuote", " {}\\bs\\\"x\" 24", "bs\\x", 24}),
+    testing::Values(RawCase{"PairIsSkipped", " {}\\a \"\" 16", "a", 16},
+                    RawCase{"QuotedBlankInName", " \"{}\\sp ace\" 17", "sp ace", 17},
+                    RawCase{"StretchInsideWord", " {}\\a\"b c\"d 18", "ab cd", 18},
+                    RawCase{"PairInsideWord", " {}\\ab\"\"cd 19", "abcd", 19},
+                    RawCase{"UnterminatedQuote", " {}\\u \"20", "u", 20},
+                    RawCase{"QuotedLeadingBlanks", " {}\\lb \"   21\"", "lb", 21},
+                    RawCase{"TabsSeparate", "\t{}\\tab\t\t22\t", "tab", 22},
+                    RawCase{"EmptyThirdArgument", " {}\\e 23 \"\"", "e", 23},
+                    RawCase{"BackslashIsNoEscape", " {}\\\"bq\" 24", "bq", 24}),
     [](const testing::TestParamInfo<RawCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

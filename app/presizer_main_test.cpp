@@ -126,7 +126,8 @@ TEST_F(MainFlowTest, LostOutputTurnsSuccessIntoFailure) {
 
 TEST_F(MainFlowTest, NegativeSizeEndsInAWin32ErrorReport) {
   fake.fileSize = 10;
-  fake.messages[131] = "An attempt was made to move the file pointer before the beginning of the file.\r\n";
+  fake.messages[131] =
+      "An attempt was made to move the file pointer before the beginning of the file.\r\n";
   EXPECT_EQ(Run("p f -1"), 1);
   EXPECT_EQ(fake.written.substr(0, 21), "File Preallocation...");
   EXPECT_NE(fake.written.find("Exception EWin32Error in module"), std::string::npos);

@@ -52,7 +52,8 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
     if (fds[1] != 1) ::close(fds[1]);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);

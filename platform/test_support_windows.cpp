@@ -1,8 +1,6 @@
 #include "platform/test_support.h"
 
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "platform/windows_headers.h"
 
 namespace testsupport {
 
@@ -95,10 +93,13 @@ std::string HostPath(const std::string& path) {
 }
 
 std::uint64_t AllocatedBytes(const std::string& path) {
-  DWORD high = 0;
-  DWORD low = GetCompressedFileSizeA(HostPath(path).c_str(), &high);
-  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
-  return (static_cast<std::uint64_t>(high) << 32) | low;
+  HANDLE file = CreateFileA(HostPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  FILE_STANDARD_INFO info{};
+  BOOL ok = GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
+  CloseHandle(file);
+  return ok ? static_cast<std::uint64_t>(info.AllocationSize.QuadPart) : 0;
 }
 
 bool IsWindows() { return true; }

@@ -24,7 +24,9 @@ using FARPROC = void (*)();
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
 
-inline HANDLE InvalidHandleValue() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
+inline HANDLE InvalidHandleValue() {
+  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+}
 
 // Error codes the tool itself tests for or produces.
 constexpr DWORD ERROR_SUCCESS = 0;

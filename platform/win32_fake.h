@@ -35,9 +35,9 @@ struct State {
   std::string lastFileName;
   std::int64_t fileSize = 0;
   std::int64_t position = 0;
-  win32::DWORD sizeError = 0;    // GetFileSize fails with this code
-  win32::DWORD seekError = 0;    // SetFilePointer fails with this code
-  win32::DWORD setEndError = 0;  // SetEndOfFile fails with this code
+  win32::DWORD sizeError = 0;                  // GetFileSize fails with this code
+  win32::DWORD seekError = 0;                  // SetFilePointer fails with this code
+  win32::DWORD setEndError = 0;                // SetEndOfFile fails with this code
   win32::DWORD setEndErrorFromSecondCall = 0;  // ... from its second call on
   int setEndCalls = 0;
 

@@ -124,7 +124,7 @@ int FdFromHandle(HANDLE handle) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(handle) - 1);
 }
 
-char tokenObject;    // the address is the stand-in token's handle
+char tokenObject;     // the address is the stand-in token's handle
 char kernel32Module;  // the address is the stand-in "kernel32.dll" module handle
 HANDLE TokenHandle() { return &tokenObject; }
 

@@ -4,9 +4,7 @@
 // into macros; below this point only the system's own names are used.
 #include "platform/win32.h"
 
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "platform/windows_headers.h"
 
 namespace win32 {
 
@@ -97,7 +95,8 @@ DWORD GetFileType(HANDLE file) { return ::GetFileType(file); }
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                void* overlapped) {
   ::DWORD written = 0;
-  BOOL ok = ::WriteFile(file, buffer, bytesToWrite, &written, static_cast<LPOVERLAPPED>(overlapped));
+  BOOL ok =
+      ::WriteFile(file, buffer, bytesToWrite, &written, static_cast<LPOVERLAPPED>(overlapped));
   if (bytesWritten) *bytesWritten = written;
   return ok;
 }
@@ -129,10 +128,9 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAllPrivileges, TOKEN_PRIVIL
                            DWORD bufferLength, TOKEN_PRIVILEGES* previousState,
                            DWORD* returnLength) {
   ::DWORD length = 0;
-  BOOL ok = ::AdjustTokenPrivileges(token, disableAllPrivileges,
-                                    reinterpret_cast<::PTOKEN_PRIVILEGES>(newState), bufferLength,
-                                    reinterpret_cast<::PTOKEN_PRIVILEGES>(previousState),
-                                    returnLength ? &length : nullptr);
+  BOOL ok = ::AdjustTokenPrivileges(
+      token, disableAllPrivileges, reinterpret_cast<::PTOKEN_PRIVILEGES>(newState), bufferLength,
+      reinterpret_cast<::PTOKEN_PRIVILEGES>(previousState), returnLength ? &length : nullptr);
   if (returnLength) *returnLength = length;
   return ok;
 }

@@ -27,7 +27,8 @@ class Exception {
 // A failed file or console operation, with its pending I/O code.
 class EInOutError : public Exception {
  public:
-  EInOutError(std::string message, std::int32_t code) : Exception(std::move(message)), code_(code) {}
+  EInOutError(std::string message, std::int32_t code)
+      : Exception(std::move(message)), code_(code) {}
   const char* KindName() const override { return "EInOutError"; }
   std::int32_t Code() const { return code_; }
 
@@ -38,7 +39,8 @@ class EInOutError : public Exception {
 // A system call that left a non-zero last error code.
 class EWin32Error : public Exception {
  public:
-  EWin32Error(std::string message, std::uint32_t code) : Exception(std::move(message)), code_(code) {}
+  EWin32Error(std::string message, std::uint32_t code)
+      : Exception(std::move(message)), code_(code) {}
   const char* KindName() const override { return "EWin32Error"; }
   std::uint32_t Code() const { return code_; }
 

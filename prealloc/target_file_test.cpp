@@ -9,10 +9,17 @@ using TargetFileTest = FakeSystemTest;
 
 TEST(IoErrorText, MatchesTheTableByNumber) {
   const std::pair<std::int32_t, const char*> cases[] = {
-      {2, "File not found"},      {3, "Invalid filename"},        {4, "Too many open files"},
-      {5, "File access denied"},  {100, "Read beyond end of file"}, {101, "Disk full"},
-      {106, "Invalid numeric input"}, {103, "I/O error 103"},     {112, "I/O error 112"},
-      {1117, "I/O error 1117"},   {-7, "I/O error -7"},
+      {2, "File not found"},
+      {3, "Invalid filename"},
+      {4, "Too many open files"},
+      {5, "File access denied"},
+      {100, "Read beyond end of file"},
+      {101, "Disk full"},
+      {106, "Invalid numeric input"},
+      {103, "I/O error 103"},
+      {112, "I/O error 112"},
+      {1117, "I/O error 1117"},
+      {-7, "I/O error -7"},
   };
   for (const auto& [code, text] : cases) EXPECT_EQ(IoErrorText(code), text) << code;
 }
@@ -75,8 +82,7 @@ TEST_F(TargetFileTest, Win32ErrorMessageHasTwoLines) {
 
 TEST_F(TargetFileTest, AllOnesLowHalfIsARealSizeWhenTheErrorIsZero) {
   TargetFile file;
-  const std::int64_t sizes[] = {0, 4294967295LL, 4294967296LL, 0x7FFFFFFFFFFFFFFFLL,
-                                0x1FFFFFFFFLL};
+  const std::int64_t sizes[] = {0, 4294967295LL, 4294967296LL, 0x7FFFFFFFFFFFFFFFLL, 0x1FFFFFFFFLL};
   for (std::int64_t size : sizes) {
     fake.fileSize = size;
     fake.lastError = 0;
