@@ -7,6 +7,7 @@
 #include "app/size_argument.h"
 #include "prealloc/preallocate.h"
 #include "prealloc/target_file.h"
+#include "privileges/privileges.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ int RunPresizer(const Arguments& arguments) {
       WriteUsage();
       return kExitUsage;
     }
+    // Before the file is touched, so that the fast path finds whatever privilege the user holds.
+    EnablePrivileges();
     fileOpenMode = 2;
     TargetFile file;
     AssignTargetFile(file, arguments.Get(1));

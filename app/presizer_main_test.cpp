@@ -31,6 +31,22 @@ TEST_F(MainFlowTest, TooFewArgumentsPrintUsageAndTouchNothing) {
   }
 }
 
+TEST_F(MainFlowTest, PrivilegesAreEnabledOnceBeforeTheFileIsTouched) {
+  for (const char* line : {"p f 10", "p f 10 x", "p f abc", "p f -1"}) {
+    SetUp();
+    fake.privileges.push_back({{17, 0}, 0});
+    Run(line);
+    EXPECT_EQ(win32fake::CountCalls("OpenProcessToken"), 1) << line;
+    EXPECT_EQ(win32fake::CountCalls("AdjustTokenPrivileges"), 1) << line;
+    EXPECT_LT(win32fake::FirstCall("AdjustTokenPrivileges"),
+              win32fake::FirstCall("CreateFileA(OPEN_EXISTING)"))
+        << line;
+  }
+  SetUp();
+  EXPECT_EQ(Run("p only-one"), 255);
+  EXPECT_EQ(win32fake::CountCalls("OpenProcessToken"), 0);
+}
+
 TEST_F(MainFlowTest, RedirectedUsageIsWrittenWhole) {
   fake.stdFileType = win32::FILE_TYPE_PIPE;
   EXPECT_EQ(Run("p"), 255);

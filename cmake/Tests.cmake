@@ -38,6 +38,7 @@ presizer_test(unit_tests
     app/size_argument_test.cpp
     prealloc/preallocate_test.cpp
     prealloc/target_file_test.cpp
+    privileges/privileges_test.cpp
   LIBRARIES presizer_core presizer_fake_platform)
 
 # The real seam on real files: the stand-ins must answer as the system does.

@@ -203,6 +203,7 @@ BOOL GetTokenInformation(HANDLE, int informationClass, void* information, DWORD 
   const DWORD needed =
       static_cast<DWORD>(sizeof(DWORD) + state.privileges.size() * sizeof(LUID_AND_ATTRIBUTES));
   *returnLength = needed;
+  if (information != nullptr) state.tokenBuffer = information;
   if (informationClass != TokenPrivileges) {
     state.lastError = 87;
     return FALSE;
@@ -222,7 +223,6 @@ BOOL GetTokenInformation(HANDLE, int informationClass, void* information, DWORD 
     std::memcpy(bytes + sizeof count, state.privileges.data(),
                 state.privileges.size() * sizeof(LUID_AND_ATTRIBUTES));
   }
-  state.tokenBuffer = information;
   return TRUE;
 }
 

@@ -2,13 +2,16 @@
 // Both must answer these cases alike, since the logic above relies on the Win32 contract.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include "platform/test_support.h"
 #include "platform/win32.h"
 #include "prealloc/errors.h"
 #include "prealloc/target_file.h"
+#include "privileges/privileges.h"
 
 namespace fs = std::filesystem;
 
@@ -150,6 +153,46 @@ TEST_F(SystemTest, SystemTextsExistForTheCommonCodes) {
     if (!text.empty()) {
       EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20u) << code;
     }
+  }
+}
+
+// Reads the process token's privileges afresh, as the system holds them now.
+std::vector<win32::LUID_AND_ATTRIBUTES> TokenPrivilegesNow() {
+  std::vector<win32::LUID_AND_ATTRIBUTES> privileges;
+  win32::HANDLE token = nullptr;
+  if (!win32::OpenProcessToken(win32::GetCurrentProcess(), win32::TOKEN_QUERY, &token)) {
+    ADD_FAILURE() << "token not opened: " << win32::GetLastError();
+    return privileges;
+  }
+  win32::DWORD length = 0;
+  win32::GetTokenInformation(token, win32::TokenPrivileges, nullptr, 0, &length);
+  std::vector<unsigned char> list(length);
+  if (win32::GetTokenInformation(token, win32::TokenPrivileges, list.data(), length, &length) &&
+      length >= 4) {
+    win32::DWORD count = 0;
+    std::memcpy(&count, list.data(), sizeof count);
+    privileges.resize(count);
+    if (count != 0) {
+      std::memcpy(privileges.data(), list.data() + 4, count * sizeof(win32::LUID_AND_ATTRIBUTES));
+    }
+  }
+  win32::CloseHandle(token);
+  return privileges;
+}
+
+TEST(TokenPrivileges, AreAllEnabledAfterwards) {
+  EnablePrivileges();
+  std::vector<win32::LUID_AND_ATTRIBUTES> privileges = TokenPrivilegesNow();
+  // Wine's token holds the privileges of an elevated administrator; the Linux token holds none,
+  // because preallocation there needs no privilege.
+  if (testsupport::IsWindows()) {
+    EXPECT_GT(privileges.size(), 5u);
+  } else {
+    EXPECT_TRUE(privileges.empty());
+  }
+  for (const win32::LUID_AND_ATTRIBUTES& privilege : privileges) {
+    EXPECT_NE(privilege.Attributes & win32::SE_PRIVILEGE_ENABLED, 0u)
+        << "privilege " << privilege.Luid.LowPart << " is not enabled";
   }
 }
 
