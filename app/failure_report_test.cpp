@@ -34,14 +34,6 @@ TEST(ReportFormat, IsCutAt1024Characters) {
   EXPECT_EQ(report.back(), 'z');
 }
 
-TEST(ReportFormat, PositionHasEightUppercaseDigits) {
-  EXPECT_EQ(FormatFailureReport("E", "m", 0xABCDEF12u, "x").substr(0, 27),
-            "Exception E in module m at ");
-  EXPECT_NE(FormatFailureReport("E", "m", 0xABCDEF12u, "x").find("at ABCDEF12.\n"),
-            std::string::npos);
-  EXPECT_NE(FormatFailureReport("E", "m", 0, "x").find("at 00000000.\n"), std::string::npos);
-}
-
 using ReportTest = FakeSystemTest;
 
 TEST_F(ReportTest, ModuleNameLosesItsDirectory) {
@@ -65,18 +57,6 @@ TEST_F(ReportTest, PrintsOneLineWithCrLfAndGivesExitCode1) {
             "Exception EConvertError in module PRESIZER.exe at 00000000.\n"
             "'abc' is not a valid integer value.\r\n");
   EXPECT_EQ(fake.filterCalls, 0);  // no debugger: no crash reporting for a bad size
-}
-
-TEST_F(ReportTest, PositionIsWhereTheErrorWasRaised) {
-  try {
-    ParseSizeArgument("abc");
-  } catch (const Exception& error) {
-    ASSERT_NE(error.RaiseAddress(), nullptr);
-    EXPECT_EQ(CodePosition(error.RaiseAddress()),
-              static_cast<std::uint32_t>(
-                  reinterpret_cast<std::uintptr_t>(error.RaiseAddress()) -
-                  reinterpret_cast<std::uintptr_t>(win32::GetModuleHandleA(nullptr))));
-  }
 }
 
 TEST_F(ReportTest, UnwritableReportStillEndsWithExitCode1) {

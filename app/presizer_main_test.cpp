@@ -15,22 +15,6 @@ class MainFlowTest : public FakeSystemTest {
   }
 };
 
-constexpr char kUsage[] =
-    "PRESIZER.exe FileName FileSize\r\n"
-    "  Fast creation of file on NTFS volume without clearing it\r\n"
-    "  $ before FileSize means hexadecimal value\r\n"
-    "  Needs high privileges (Admin is Ok)\r\n"
-    "  Vista+ have to be executed with elevated privileges\r\n";
-
-TEST_F(MainFlowTest, TooFewArgumentsPrintUsageAndTouchNothing) {
-  for (const char* line : {"PRESIZER.exe", "PRESIZER.exe data.bin", "PRESIZER.exe \"\" 10"}) {
-    SetUp();
-    EXPECT_EQ(Run(line), 255) << line;
-    EXPECT_EQ(fake.written, kUsage) << line;
-    EXPECT_EQ(fake.createDispositions.size(), 0u) << line;
-  }
-}
-
 TEST_F(MainFlowTest, PrivilegesAreEnabledOnceBeforeTheFileIsTouched) {
   for (const char* line : {"p f 10", "p f 10 x", "p f abc", "p f -1"}) {
     SetUp();
@@ -47,12 +31,6 @@ TEST_F(MainFlowTest, PrivilegesAreEnabledOnceBeforeTheFileIsTouched) {
   EXPECT_EQ(win32fake::CountCalls("OpenProcessToken"), 0);
 }
 
-TEST_F(MainFlowTest, RedirectedUsageIsWrittenWhole) {
-  fake.stdFileType = win32::FILE_TYPE_PIPE;
-  EXPECT_EQ(Run("p"), 255);
-  EXPECT_EQ(fake.written, kUsage);
-}
-
 TEST_F(MainFlowTest, TypicalRunCreatesAndGrowsOnTheFastPath) {
   fake.openError = win32::ERROR_FILE_NOT_FOUND;
   EXPECT_EQ(Run("PRESIZER.exe data.bin $100"), 0);
@@ -60,17 +38,12 @@ TEST_F(MainFlowTest, TypicalRunCreatesAndGrowsOnTheFastPath) {
   EXPECT_EQ(fake.createDispositions,
             (std::vector<win32::DWORD>{win32::OPEN_EXISTING, win32::CREATE_ALWAYS}));
   EXPECT_EQ(fake.lastFileName, "data.bin");
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(fake.createAccess[i], win32::GENERIC_READ | win32::GENERIC_WRITE);
+    EXPECT_EQ(fake.createShare[i], win32::FILE_SHARE_READ | win32::FILE_SHARE_WRITE);
+  }
   EXPECT_EQ(fake.fileSize, 256);
   EXPECT_EQ(fake.validDataLengths, (std::vector<std::int64_t>{256}));
-}
-
-TEST_F(MainFlowTest, ExistingFileIsOpenedNotEmptied) {
-  fake.fileSize = 1000;
-  EXPECT_EQ(Run("p f 1000"), 0);
-  EXPECT_EQ(fake.written, "File Already Has This Size");
-  EXPECT_EQ(fake.createDispositions, (std::vector<win32::DWORD>{win32::OPEN_EXISTING}));
-  EXPECT_EQ(fake.createAccess[0], win32::GENERIC_READ | win32::GENERIC_WRITE);
-  EXPECT_EQ(fake.createShare[0], win32::FILE_SHARE_READ | win32::FILE_SHARE_WRITE);
 }
 
 struct OpenFailureCase {
@@ -108,50 +81,6 @@ TEST_F(MainFlowTest, OnlyAMissingFileIsCreated) {
       EXPECT_EQ(fake.fileSize, 77);
     }
   }
-}
-
-TEST_F(MainFlowTest, RejectedSizeComesAfterTheCreate) {
-  fake.openError = win32::ERROR_FILE_NOT_FOUND;
-  EXPECT_EQ(Run("p f abc"), 1);
-  EXPECT_EQ(win32fake::CountCalls("CreateFileA(CREATE_ALWAYS)"), 1);
-  EXPECT_EQ(win32fake::CountCalls("GetFileSize"), 0);
-  std::string::size_type lineEnd = fake.written.find('\n');
-  EXPECT_EQ(fake.written.substr(0, 43), "Exception EConvertError in module PRESIZER.");
-  EXPECT_EQ(fake.written.substr(lineEnd + 1), "'abc' is not a valid integer value.\r\n");
-}
-
-TEST_F(MainFlowTest, ThirdArgumentRefusesTheFastPath) {
-  fake.fileSize = 0;
-  EXPECT_EQ(Run("p f 4096 x"), 0);
-  EXPECT_EQ(fake.written, "File Preallocation...Ok\r\n");
-  EXPECT_EQ(win32fake::CountCalls("GetProcAddress"), 0);
-  EXPECT_EQ(fake.fileSize, 4096);
-}
-
-TEST_F(MainFlowTest, FailIsAnOutcomeNotAnError) {
-  fake.validDataResult = win32::FALSE;
-  EXPECT_EQ(Run("p f 4096"), 0);
-  EXPECT_EQ(fake.written, "File Preallocation...Fail\r\n");
-}
-
-TEST_F(MainFlowTest, LostOutputTurnsSuccessIntoFailure) {
-  fake.stdFileType = win32::FILE_TYPE_DISK;
-  fake.writeError = win32::ERROR_DISK_FULL;
-  EXPECT_EQ(Run("p f 4096"), 1);
-}
-
-TEST_F(MainFlowTest, NegativeSizeEndsInAWin32ErrorReport) {
-  fake.fileSize = 10;
-  fake.messages[131] =
-      "An attempt was made to move the file pointer before the beginning of the file.\r\n";
-  EXPECT_EQ(Run("p f -1"), 1);
-  EXPECT_EQ(fake.written.substr(0, 21), "File Preallocation...");
-  EXPECT_NE(fake.written.find("Exception EWin32Error in module"), std::string::npos);
-  EXPECT_NE(fake.written.find(".\nWin32 Error.  Code: 131.\nAn attempt was made to move the file "
-                              "pointer before the beginning of the file.\r\n"),
-            std::string::npos)
-      << fake.written;
-  EXPECT_EQ(fake.fileSize, 10);
 }
 
 }  // namespace

@@ -113,9 +113,8 @@ DWORD SetFilePointer(HANDLE, LONG distanceToMove, LONG* distanceToMoveHigh, DWOR
   auto bits = (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
               static_cast<DWORD>(distanceToMove);
   auto offset = static_cast<std::int64_t>(bits);
-  DWORD error = state.seekError != 0 ? state.seekError : offset < 0 ? ERROR_NEGATIVE_SEEK : 0;
-  if (error != 0) {
-    state.lastError = error;
+  if (offset < 0) {
+    state.lastError = ERROR_NEGATIVE_SEEK;
     return INVALID_SET_FILE_POINTER;
   }
   state.position = offset;

@@ -47,26 +47,6 @@ class SystemTest : public testing::Test {
   fs::path dir_;
 };
 
-TEST_F(SystemTest, OpenAndCreateFailWithTheSystemsCodes) {
-  fs::create_directories(dir_ / "sub");
-  struct Case {
-    std::string path;
-    bool create;
-    std::int32_t code;
-  };
-  const Case cases[] = {
-      {PathOf("missing"), false, 2},
-      {PathOf("no-dir/missing"), false, 3},
-      {PathOf("no-dir/missing"), true, 3},
-      {PathOf("sub"), false, 5},
-      {PathOf("sub"), true, 5},
-      {PathOf("fresh"), true, 0},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(OpenCode(c.path, c.create), c.code) << c.path << (c.create ? " create" : " open");
-  }
-}
-
 TEST_F(SystemTest, OpenKeepsDataAndCreateEmpties) {
   WriteFileBytes("data", "hello");
   TargetFile file;
@@ -81,39 +61,6 @@ TEST_F(SystemTest, OpenKeepsDataAndCreateEmpties) {
   EXPECT_EQ(GetFileSize64(file), 0);
   win32::CloseHandle(file.handle);
   EXPECT_EQ(fs::file_size(PathOf("data")), 0u);
-}
-
-TEST_F(SystemTest, SizesAroundTheLowHalfBoundary) {
-  TargetFile file;
-  AssignTargetFile(file, PathOf("big"));
-  CreateTargetFile(file);
-  CheckIoError();
-  // Sparse: ordinary ends cost no blocks on the file systems these tests run on.
-  for (std::int64_t size : {4294967295LL, 4294967296LL, 4294967297LL, 8589934591LL, 1LL}) {
-    SeekFile64(file, size);
-    SetFileEnd(file);
-    CheckIoError();
-    EXPECT_EQ(GetFileSize64(file), size);
-  }
-  win32::CloseHandle(file.handle);
-}
-
-TEST_F(SystemTest, NegativeSeekIsRefusedWithCode131) {
-  TargetFile file;
-  AssignTargetFile(file, PathOf("neg"));
-  CreateTargetFile(file);
-  CheckIoError();
-  try {
-    SeekFile64(file, -1);
-    FAIL() << "negative seek accepted";
-  } catch (const EWin32Error& error) {
-    EXPECT_EQ(error.Code(), win32::ERROR_NEGATIVE_SEEK);
-    EXPECT_EQ(error.Message().substr(0, error.Message().find('\n')), "Win32 Error.  Code: 131.");
-    std::string text = error.Message().substr(error.Message().find('\n') + 1);
-    EXPECT_FALSE(text.empty());
-    EXPECT_NE(text.back(), '.');
-  }
-  win32::CloseHandle(file.handle);
 }
 
 TEST_F(SystemTest, SizeOfABadHandleRaises) {
@@ -144,16 +91,6 @@ TEST_F(SystemTest, ValidDataCallIsFoundAndKeepsItsContract) {
   EXPECT_TRUE(call(file.handle, 65536));
   EXPECT_EQ(GetFileSize64(file), 65536);
   win32::CloseHandle(file.handle);
-}
-
-TEST_F(SystemTest, SystemTextsExistForTheCommonCodes) {
-  for (win32::DWORD code : {2u, 3u, 5u, 112u, 131u}) {
-    std::string text = SystemErrorText(code);
-    EXPECT_FALSE(text.empty()) << code;
-    if (!text.empty()) {
-      EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20u) << code;
-    }
-  }
 }
 
 // Reads the process token's privileges afresh, as the system holds them now.

@@ -110,15 +110,4 @@ TEST_F(ResizeFailureTest, FailedRollbackIsReported) {
   EXPECT_EQ(fake.written, "File Preallocation...");
 }
 
-TEST_F(ResizeFailureTest, FailedProgressWordComesBeforeAnyChange) {
-  fake.stdFileType = win32::FILE_TYPE_CHAR;
-  fake.writeError = 109;
-  fake.fileSize = 10;
-  TargetFile file;
-  file.state = TargetFile::State::OpenReadWrite;
-  EXPECT_THROW(PreallocateFile(file, true, 100), EInOutError);
-  EXPECT_EQ(win32fake::CountCalls("SetFilePointer"), 0);
-  EXPECT_EQ(fake.fileSize, 10);
-}
-
 }  // namespace

@@ -7,23 +7,6 @@ namespace {
 
 using TargetFileTest = FakeSystemTest;
 
-TEST(IoErrorText, MatchesTheTableByNumber) {
-  const std::pair<std::int32_t, const char*> cases[] = {
-      {2, "File not found"},
-      {3, "Invalid filename"},
-      {4, "Too many open files"},
-      {5, "File access denied"},
-      {100, "Read beyond end of file"},
-      {101, "Disk full"},
-      {106, "Invalid numeric input"},
-      {103, "I/O error 103"},
-      {112, "I/O error 112"},
-      {1117, "I/O error 1117"},
-      {-7, "I/O error -7"},
-  };
-  for (const auto& [code, text] : cases) EXPECT_EQ(IoErrorText(code), text) << code;
-}
-
 TEST_F(TargetFileTest, CheckIoErrorRaisesOnceAndClears) {
   CheckIoError();  // nothing pending: nothing happens
   pendingIoError = 5;
@@ -113,22 +96,6 @@ TEST_F(TargetFileTest, SetFileEndOnAClosedFileLeaves103) {
   SetFileEnd(file);
   EXPECT_EQ(pendingIoError, 103);
   EXPECT_EQ(win32fake::CountCalls("SetEndOfFile"), 0);
-}
-
-TEST_F(TargetFileTest, FailedOpenLeavesTheRecordClosedAndTheCodePending) {
-  TargetFile file;
-  AssignTargetFile(file, std::string(300, 'n'));
-  fake.openError = 3;
-  OpenTargetFile(file);
-  EXPECT_EQ(file.state, TargetFile::State::Closed);
-  EXPECT_EQ(pendingIoError, 3);
-  EXPECT_EQ(fake.lastFileName.size(), 300u);  // the whole name reaches the system
-  pendingIoError = 0;
-  CreateTargetFile(file);
-  EXPECT_EQ(file.state, TargetFile::State::OpenReadWrite);
-  EXPECT_EQ(file.handle, win32fake::kFileHandle);
-  EXPECT_EQ(fake.createDispositions.back(), win32::CREATE_ALWAYS);
-  EXPECT_EQ(fake.createAccess.back(), win32::GENERIC_READ | win32::GENERIC_WRITE);
 }
 
 }  // namespace
