@@ -43,30 +43,22 @@ std::int64_t ParseSizeArgument(std::string_view text) {
     i += 2;
   }
 
-  // The accumulator takes a digit only while the result still fits in 64 bits unsigned, so a
-  // digit that would overflow is left over and rejects the text.
+  // A digit is taken only while the result still fits in 64 bits unsigned, so a digit that
+  // would overflow is left over and rejects the text.
   std::uint64_t value = 0;
   bool anyDigit = false;
-  if (hex) {
-    for (; i < end; ++i) {
-      int digit = HexDigit(text[i]);
-      if (digit < 0 || value > 0x0FFFFFFFFFFFFFFFull) break;
-      value = value * 16 + static_cast<std::uint64_t>(digit);
-      anyDigit = true;
-    }
-    if (negative) value = 0 - value;
-  } else {
-    for (; i < end; ++i) {
-      int digit = DecimalDigit(text[i]);
-      if (digit < 0 || value > 922337203685477580ull) break;
-      value = value * 10 + static_cast<std::uint64_t>(digit);
-      anyDigit = true;
-    }
-    if (negative) value = 0 - value;
-    // Decimal must land in the signed range: a result whose sign contradicts the text overflowed.
-    bool resultNegative = value >> 63 != 0;
-    if (value != 0 && resultNegative != negative) Reject(text);
+  const std::uint64_t base = hex ? 16 : 10;
+  const std::uint64_t limit = hex ? 0x0FFFFFFFFFFFFFFFull : 922337203685477580ull;
+  for (; i < end; ++i) {
+    int digit = hex ? HexDigit(text[i]) : DecimalDigit(text[i]);
+    if (digit < 0 || value > limit) break;
+    value = value * base + static_cast<std::uint64_t>(digit);
+    anyDigit = true;
   }
+  if (negative) value = 0 - value;
+  // Decimal must land in the signed range: a result whose sign contradicts the text overflowed.
+  // Hexadecimal is a bit pattern and may set the sign bit.
+  if (!hex && value != 0 && (value >> 63 != 0) != negative) Reject(text);
 
   if (!anyDigit || i != end) Reject(text);
   return static_cast<std::int64_t>(value);
