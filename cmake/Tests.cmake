@@ -61,3 +61,9 @@ add_test(NAME full_volume_unmount
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/full-volume.sh unmount ${CMAKE_BINARY_DIR}/full-volume)
 set_tests_properties(full_volume_mount PROPERTIES FIXTURES_SETUP full_volume)
 set_tests_properties(full_volume_unmount PROPERTIES FIXTURES_CLEANUP full_volume)
+
+# The manual page, which only the Linux tree installs.
+if(NOT WIN32)
+  add_test(NAME manual_page
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/manpage.sh ${CMAKE_CURRENT_SOURCE_DIR}/docs/presizer.1)
+endif()
