@@ -62,3 +62,17 @@ add_test(NAME full_volume_unmount
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/full-volume.sh unmount ${CMAKE_BINARY_DIR}/full-volume)
 set_tests_properties(full_volume_mount PROPERTIES FIXTURES_SETUP full_volume)
 set_tests_properties(full_volume_unmount PROPERTIES FIXTURES_CLEANUP full_volume)
+
+# The release archive of this build, made by CPack, unpacked and run.
+if(WIN32)
+  add_test(NAME release_archive
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/archive.sh windows ${CMAKE_CPACK_COMMAND}
+      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_OBJDUMP} ${PRESIZER_WINE64})
+else()
+  add_test(NAME release_archive
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/archive.sh linux ${CMAKE_CPACK_COMMAND}
+      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+  # The manual page, which only the Linux tree installs.
+  add_test(NAME manual_page
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/manpage.sh ${CMAKE_CURRENT_SOURCE_DIR}/docs/presizer.1)
+endif()
