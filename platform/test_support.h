@@ -50,8 +50,8 @@ void RemoveFifo(const std::string& path);
 // for instance without root or on a file system that has no such attribute.
 bool SetImmutable(const std::string& path, bool immutable);
 
-// Another process's hold on a file: opened for reading and writing, sharing nothing with later
-// openers where the system knows sharing modes, until the object is destroyed.
+// Another process's hold on `path` (a Linux path): opened for reading and writing, sharing nothing
+// with later openers where the system knows sharing modes, until the object is destroyed.
 class HeldFile {
  public:
   explicit HeldFile(const std::string& path);

@@ -106,8 +106,9 @@ bool SetImmutable(const std::string& path, bool immutable) {
 HeldFile::HeldFile(const std::string& path) {
   int ready[2];
   int release[2];
-  if (::pipe(ready) != 0) return;
-  if (::pipe(release) != 0) {
+  // Close-on-exec, so that the program under test does not keep the holder waiting.
+  if (::pipe2(ready, O_CLOEXEC) != 0) return;
+  if (::pipe2(release, O_CLOEXEC) != 0) {
     ::close(ready[0]);
     ::close(ready[1]);
     return;
