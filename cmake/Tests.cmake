@@ -55,6 +55,16 @@ set_tests_properties(e2e_tests PROPERTIES
   FIXTURES_REQUIRED full_volume)
 add_dependencies(e2e_tests presizer)
 
+# The built program against awkward targets, sizes and standard outputs. The JSON result, with
+# each case's exit code and whether anything was lost, feeds the README's figures.
+presizer_test(fault_tests
+  SOURCES app/presizer_fault_test.cpp
+  LIBRARIES presizer_test_support)
+set_tests_properties(fault_tests PROPERTIES
+  ENVIRONMENT "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>;PRESIZER_FULL_VOLUME=${CMAKE_BINARY_DIR}/full-volume;PRESIZER_FAULT_DIR=${CMAKE_BINARY_DIR}/fault-work"
+  FIXTURES_REQUIRED full_volume)
+add_dependencies(fault_tests presizer)
+
 # A 1 MiB tmpfs for the full-volume cases, when the tests run as root; the cases skip otherwise.
 add_test(NAME full_volume_mount
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/full-volume.sh mount ${CMAKE_BINARY_DIR}/full-volume)

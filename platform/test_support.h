@@ -1,5 +1,6 @@
 // What the tests need from the system beyond the standard library: starting the program as a
-// process with a chosen standard output, and reading how much of a file is really allocated.
+// process with a chosen standard output, reading how much of a file is really allocated, and
+// making the awkward targets of the fault cases.
 #ifndef PRESIZER_PLATFORM_TEST_SUPPORT_H_
 #define PRESIZER_PLATFORM_TEST_SUPPORT_H_
 
@@ -39,6 +40,31 @@ std::uint64_t AllocatedBytes(const std::string& path);
 
 // The program's own name for itself as built: "presizer" or "PRESIZER.exe".
 bool IsWindows();
+
+// Makes a FIFO at `path` (a Linux path). False where that cannot be done here.
+bool MakeFifo(const std::string& path);
+// Removes it again; removing it like a file could wait forever for a writer.
+void RemoveFifo(const std::string& path);
+
+// Sets or clears the immutable attribute of `path` (a Linux path). False when that is refused,
+// for instance without root or on a file system that has no such attribute.
+bool SetImmutable(const std::string& path, bool immutable);
+
+// Another process's hold on `path` (a Linux path): opened for reading and writing, sharing nothing
+// with later openers where the system knows sharing modes, until the object is destroyed.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& path);
+  ~HeldFile();
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool Holding() const { return holding_; }
+
+ private:
+  bool holding_ = false;
+  std::intptr_t process_ = -1;  // the holder, where it is a child process
+  std::intptr_t channel_ = -1;  // closing it lets the holder go
+};
 
 }  // namespace testsupport
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace testsupport {
 
@@ -90,5 +91,60 @@ std::uint64_t AllocatedBytes(const std::string& path) {
 }
 
 bool IsWindows() { return false; }
+
+bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0644) == 0; }
+
+void RemoveFifo(const std::string& path) { ::unlink(path.c_str()); }
+
+bool SetImmutable(const std::string& path, bool immutable) {
+  // chattr speaks to each file system's own flag interface, which has no portable header.
+  std::string command =
+      std::string("chattr ") + (immutable ? "+i" : "-i") + " '" + path + "' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+HeldFile::HeldFile(const std::string& path) {
+  int ready[2];
+  int release[2];
+  // Close-on-exec, so that the program under test does not keep the holder waiting.
+  if (::pipe2(ready, O_CLOEXEC) != 0) return;
+  if (::pipe2(release, O_CLOEXEC) != 0) {
+    ::close(ready[0]);
+    ::close(ready[1]);
+    return;
+  }
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ready[0]);
+    ::close(release[1]);
+    int fd = ::open(path.c_str(), O_RDWR);
+    char answer = fd >= 0 ? 'y' : 'n';
+    if (::write(ready[1], &answer, 1) != 1) ::_exit(1);
+    char ignored;
+    while (::read(release[0], &ignored, 1) < 0 && errno == EINTR) {
+    }
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  char answer = 'n';
+  if (child > 0) {
+    while (::read(ready[0], &answer, 1) < 0 && errno == EINTR) {
+    }
+  }
+  ::close(ready[0]);
+  process_ = child;
+  channel_ = release[1];
+  holding_ = answer == 'y';
+}
+
+HeldFile::~HeldFile() {
+  if (channel_ >= 0) ::close(static_cast<int>(channel_));
+  if (process_ > 0) {
+    int status = 0;
+    while (::waitpid(static_cast<pid_t>(process_), &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
 
 }  // namespace testsupport

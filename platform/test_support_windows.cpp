@@ -104,4 +104,81 @@ std::uint64_t AllocatedBytes(const std::string& path) {
 
 bool IsWindows() { return true; }
 
+namespace {
+
+// Wine starts Linux programs through CreateProcessA too, which is how the Windows tests reach
+// mkfifo, chattr and rm. It hands back no process handle for them, so the callers wait for the
+// effect instead. On Windows itself the start fails and the callers skip their cases.
+bool StartLinuxTool(const std::string& commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  if (process.hThread) CloseHandle(process.hThread);
+  if (process.hProcess) CloseHandle(process.hProcess);
+  return true;
+}
+
+template <typename Done>
+bool WaitFor(Done done) {
+  for (int i = 0; i < 100; ++i) {
+    if (done()) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+// Wine opens a file to look at it or delete it, and opening a FIFO for reading alone waits for
+// a writer; so the FIFO is found by its directory entry only.
+bool Listed(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(HostPath(path).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+bool Writable(const std::string& path) {
+  HANDLE file =
+      CreateFileA(HostPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace
+
+bool MakeFifo(const std::string& path) {
+  return StartLinuxTool("/usr/bin/mkfifo " + path) && WaitFor([&] { return Listed(path); });
+}
+
+void RemoveFifo(const std::string& path) {
+  if (StartLinuxTool("/bin/rm -f " + path)) WaitFor([&] { return !Listed(path); });
+}
+
+bool SetImmutable(const std::string& path, bool immutable) {
+  if (!StartLinuxTool(std::string("/usr/bin/chattr ") + (immutable ? "+i " : "-i ") + path)) {
+    return false;
+  }
+  return WaitFor([&] { return Writable(path) != immutable; });
+}
+
+// The test process itself is the other process here: the program under test is started apart.
+HeldFile::HeldFile(const std::string& path) {
+  HANDLE file = CreateFileA(HostPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  channel_ = reinterpret_cast<std::intptr_t>(file);
+  holding_ = true;
+}
+
+HeldFile::~HeldFile() {
+  if (holding_) CloseHandle(reinterpret_cast<HANDLE>(channel_));
+}
+
 }  // namespace testsupport

@@ -1,0 +1,67 @@
+// The failure report on arbitrary messages, kinds and module names: it is the exact words, never
+// longer than the limit, and the message is copied, never read as a format. The whole path to
+// standard output runs against the scripted seam.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/console.h"
+#include "app/failure_report.h"
+#include "app/size_argument.h"
+#include "platform/win32_fake.h"
+
+namespace {
+
+[[noreturn]] void Fail() { std::abort(); }
+
+// Splits the input into up to three texts at the first two 0xFF bytes.
+std::string Take(const std::uint8_t*& data, std::size_t& size) {
+  const void* stop = std::memchr(data, 0xFF, size);
+  std::size_t length =
+      stop ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(stop) - data) : size;
+  std::string text(reinterpret_cast<const char*>(data), length);
+  std::size_t used = stop ? length + 1 : length;
+  data += used;
+  size -= used;
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t position = 0;
+  if (size >= 4) {
+    std::memcpy(&position, data, 4);
+    data += 4;
+    size -= 4;
+  }
+  std::string message = Take(data, size);
+  std::string kind = Take(data, size);
+  std::string module = Take(data, size);
+
+  std::string report = FormatFailureReport(kind, module, position, message);
+  char hex[9];
+  for (int i = 0; i < 8; ++i) hex[i] = "0123456789ABCDEF"[(position >> (28 - 4 * i)) & 0xF];
+  hex[8] = '\0';
+  std::string whole = "Exception " + kind + " in module " + module + " at " + hex + ".\n" + message;
+  if (!message.empty() && message.back() != '.') whole += '.';
+  if (report.size() > kMaxReportLength) Fail();
+  if (report != whole.substr(0, kMaxReportLength)) Fail();
+
+  // The same message through the real report path, as a rejected size text would reach it.
+  win32fake::Reset();
+  ResetStandardOutputForTesting();
+  win32fake::state.moduleFileName = "C:\\Tools\\" + module;
+  int exitCode = ReportFailure(EConvertError(message));
+  FlushStandardOutputAtExit();
+  if (exitCode != 1) Fail();
+  const std::string& written = win32fake::state.written;
+  if (written.size() > kMaxReportLength + 2) Fail();
+  if (written.size() < 2 || written.compare(written.size() - 2, 2, "\r\n") != 0) Fail();
+  // An error that was never raised carries no address, so its position reads 00000000.
+  std::string expected = FormatFailureReport("EConvertError", ModuleFileName(), 0, message);
+  if (written != expected + "\r\n") Fail();
+  return 0;
+}
