@@ -46,24 +46,15 @@ presizer_test(system_tests
   SOURCES platform/win32_system_test.cpp
   LIBRARIES presizer_core presizer_platform presizer_test_support)
 
-# The built program, run as a process.
+# The built program, run as a process on real files. The JSON result, with each case's exit
+# code and whether anything was lost, feeds the README's figures.
 presizer_test(e2e_tests
   SOURCES app/presizer_e2e_test.cpp
   LIBRARIES presizer_test_support)
 set_tests_properties(e2e_tests PROPERTIES
-  ENVIRONMENT "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>;PRESIZER_FULL_VOLUME=${CMAKE_BINARY_DIR}/full-volume"
+  ENVIRONMENT "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>;PRESIZER_FULL_VOLUME=${CMAKE_BINARY_DIR}/full-volume;PRESIZER_WORK_DIR=${CMAKE_BINARY_DIR}/e2e-work"
   FIXTURES_REQUIRED full_volume)
 add_dependencies(e2e_tests presizer)
-
-# The built program against awkward targets, sizes and standard outputs. The JSON result, with
-# each case's exit code and whether anything was lost, feeds the README's figures.
-presizer_test(fault_tests
-  SOURCES app/presizer_fault_test.cpp
-  LIBRARIES presizer_test_support)
-set_tests_properties(fault_tests PROPERTIES
-  ENVIRONMENT "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>;PRESIZER_FULL_VOLUME=${CMAKE_BINARY_DIR}/full-volume;PRESIZER_FAULT_DIR=${CMAKE_BINARY_DIR}/fault-work"
-  FIXTURES_REQUIRED full_volume)
-add_dependencies(fault_tests presizer)
 
 # A 1 MiB tmpfs for the full-volume cases, when the tests run as root; the cases skip otherwise.
 add_test(NAME full_volume_mount

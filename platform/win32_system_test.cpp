@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "platform/test_support.h"
@@ -30,44 +29,9 @@ class SystemTest : public testing::Test {
     fs::remove_all(dir_, ignored);
   }
   std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-  void WriteFileBytes(const std::string& name, const std::string& bytes) const {
-    std::ofstream(PathOf(name), std::ios::binary) << bytes;
-  }
-
-  std::int32_t OpenCode(const std::string& path, bool create) {
-    TargetFile file;
-    AssignTargetFile(file, path);
-    create ? CreateTargetFile(file) : OpenTargetFile(file);
-    std::int32_t code = pendingIoError;
-    pendingIoError = 0;
-    if (file.state == TargetFile::State::OpenReadWrite) win32::CloseHandle(file.handle);
-    return code;
-  }
 
   fs::path dir_;
 };
-
-TEST_F(SystemTest, OpenKeepsDataAndCreateEmpties) {
-  WriteFileBytes("data", "hello");
-  TargetFile file;
-  AssignTargetFile(file, PathOf("data"));
-  OpenTargetFile(file);
-  CheckIoError();
-  EXPECT_EQ(GetFileSize64(file), 5);
-  win32::CloseHandle(file.handle);
-
-  CreateTargetFile(file);
-  CheckIoError();
-  EXPECT_EQ(GetFileSize64(file), 0);
-  win32::CloseHandle(file.handle);
-  EXPECT_EQ(fs::file_size(PathOf("data")), 0u);
-}
-
-TEST_F(SystemTest, SizeOfABadHandleRaises) {
-  TargetFile file;
-  file.handle = win32::InvalidHandleValue();
-  EXPECT_THROW(GetFileSize64(file), EWin32Error);
-}
 
 TEST_F(SystemTest, ValidDataCallIsFoundAndKeepsItsContract) {
   auto call = reinterpret_cast<win32::SetFileValidDataProc>(

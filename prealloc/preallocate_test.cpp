@@ -46,30 +46,32 @@ constexpr win32::DWORD kWindows9x = 1;
 constexpr char kOk[] = "File Preallocation...Ok\r\n";
 constexpr char kFail[] = "File Preallocation...Fail\r\n";
 
+constexpr char kSame[] = "File Already Has This Size";
+constexpr std::int64_t k8GiB = 1LL << 33;
+constexpr auto kPresent = ValidData::Present;
+constexpr auto kRefusing = ValidData::Refusing;
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Decisions, ResizeTest,
-    testing::Values(ResizeCase{"SameSize", 4096, 4096, NT, true, ValidData::Present,
-                               "File Already Has This Size", 4096, false},
-                    ResizeCase{"SameSizeAbove4GiB", 1LL << 33, 1LL << 33, NT, true,
-                               ValidData::Present, "File Already Has This Size", 1LL << 33, false},
-                    ResizeCase{"GrowFast", 0, 256, NT, true, ValidData::Present, kOk, 256, true},
-                    ResizeCase{"GrowPast4GiB", 100, (1LL << 32) + 1, NT, true, ValidData::Present,
-                               kOk, (1LL << 32) + 1, true},
-                    ResizeCase{"GrowRefusedRollsBack", 100, 5000, NT, true, ValidData::Refusing,
-                               kFail, 100, true},
-                    ResizeCase{"GrowWithoutTheCallLeavesTheFile", 100, 5000, NT, true,
-                               ValidData::Missing, kFail, 100, false},
-                    ResizeCase{"ThirdArgumentGrowsOrdinarily", 100, 5000, NT, false,
-                               ValidData::Refusing, kOk, 5000, false},
-                    ResizeCase{"OtherFamilyGrowsOrdinarily", 100, 5000, kWindows9x, true,
-                               ValidData::Refusing, kOk, 5000, false},
-                    ResizeCase{"UnknownFamilyGrowsOrdinarily", 100, 5000, 0, true,
-                               ValidData::Refusing, kOk, 5000, false},
-                    ResizeCase{"ShrinkToZero", 5000, 0, NT, true, ValidData::Refusing, kOk, 0,
-                               false},
-                    ResizeCase{"ShrinkAcross4GiB", 1LL << 33, 100, NT, true, ValidData::Refusing,
-                               kOk, 100, false}),
+    testing::Values(
+        ResizeCase{"SameSize", 4096, 4096, NT, true, kPresent, kSame, 4096, false},
+        ResizeCase{"SameSizeAbove4GiB", k8GiB, k8GiB, NT, true, kPresent, kSame, k8GiB, false},
+        ResizeCase{"GrowFast", 0, 256, NT, true, kPresent, kOk, 256, true},
+        ResizeCase{"GrowPast4GiB", 100, (1LL << 32) + 1, NT, true, kPresent, kOk, (1LL << 32) + 1,
+                   true},
+        ResizeCase{"GrowRefusedRollsBack", 100, 5000, NT, true, kRefusing, kFail, 100, true},
+        ResizeCase{"GrowWithoutTheCallLeavesTheFile", 100, 5000, NT, true, ValidData::Missing,
+                   kFail, 100, false},
+        ResizeCase{"ThirdArgumentGrowsOrdinarily", 100, 5000, NT, false, kRefusing, kOk, 5000,
+                   false},
+        ResizeCase{"OtherFamilyGrowsOrdinarily", 100, 5000, kWindows9x, true, kRefusing, kOk, 5000,
+                   false},
+        ResizeCase{"UnknownFamilyGrowsOrdinarily", 100, 5000, 0, true, kRefusing, kOk, 5000, false},
+        ResizeCase{"ShrinkToZero", 5000, 0, NT, true, kRefusing, kOk, 0, false},
+        ResizeCase{"ShrinkAcross4GiB", k8GiB, 100, NT, true, kRefusing, kOk, 100, false}),
     [](const testing::TestParamInfo<ResizeCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 using ResizeFailureTest = FakeSystemTest;
 

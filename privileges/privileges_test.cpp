@@ -67,6 +67,7 @@ class PrivilegesTest : public FakeSystemTest {
 };
 
 using Strings = std::vector<std::string>;
+const Strings kBoth{"CloseHandle(token)", "release buffer"};
 
 TEST_F(PrivilegesTest, EnablesEveryPrivilegeAndKeepsOtherFlags) {
   EnablePrivileges();
@@ -76,7 +77,7 @@ TEST_F(PrivilegesTest, EnablesEveryPrivilegeAndKeepsOtherFlags) {
     EXPECT_EQ(fake.adjusted[i].Attributes,
               fake.privileges[i].Attributes | win32::SE_PRIVILEGE_ENABLED);
   }
-  EXPECT_EQ(Releases(), (Strings{"CloseHandle(token)", "release buffer"}));
+  EXPECT_EQ(Releases(), kBoth);
   EXPECT_EQ(fake.written, "");
 }
 
@@ -108,28 +109,24 @@ TEST_P(PrivilegeFailureTest, IsSilentAndReleasesWhatItTook) {
   EXPECT_EQ(win32fake::CountCalls("WriteFile"), 0);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Paths, PrivilegeFailureTest,
     testing::Values(
-        FailureCase{
-            "TokenCannotBeOpened", [](win32fake::State& s) { s.tokenOpenFails = true; }, false, {}},
+        FailureCase{"TokenCannotBeOpened", [](win32fake::State& s) { s.tokenOpenFails = true; },
+                    false, {}},
         FailureCase{"SizeQueryLeavesAnotherError",
                     [](win32fake::State& s) { s.sizeQueryError = win32::ERROR_ACCESS_DENIED; },
-                    false,
-                    {"CloseHandle(token)"}},
-        FailureCase{"ReadFails",
-                    [](win32fake::State& s) { s.tokenReadFails = true; },
-                    false,
-                    {"CloseHandle(token)", "release buffer"}},
-        FailureCase{"AdjustmentRefused",
-                    [](win32fake::State& s) { s.adjustResult = win32::FALSE; },
-                    true,
-                    {"CloseHandle(token)", "release buffer"}},
+                    false, {"CloseHandle(token)"}},
+        FailureCase{"ReadFails", [](win32fake::State& s) { s.tokenReadFails = true; },
+                    false, kBoth},
+        FailureCase{"AdjustmentRefused", [](win32fake::State& s) { s.adjustResult = win32::FALSE; },
+                    true, kBoth},
         FailureCase{"NotAllAssigned",
                     [](win32fake::State& s) { s.adjustError = win32::ERROR_NOT_ALL_ASSIGNED; },
-                    true,
-                    {"CloseHandle(token)", "release buffer"}}),
+                    true, kBoth}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(PrivilegesTest, MemoryFailurePassesThroughWithTheTokenClosed) {
   failAllocationOfSize = kListSize;
