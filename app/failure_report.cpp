@@ -11,6 +11,7 @@ namespace {
 // customer bit set, so it cannot be mistaken for a system exception.
 constexpr win32::DWORD kEscapedErrorCode = 0xE0505A31u;
 constexpr win32::DWORD kMaxPath = 260;
+constexpr win32::DWORD kLongestPath = 65536;  // beyond the longest path Windows allows
 constexpr int kFailedRun = 1;
 
 std::string Hex8(std::uint32_t value) {
@@ -31,15 +32,23 @@ std::string FormatFailureReport(const std::string& kindName, const std::string& 
 }
 
 std::string ModuleFileName() {
-  char path[kMaxPath + 1];
-  win32::DWORD length = win32::GetModuleFileNameA(nullptr, path, kMaxPath);
-  if (length > kMaxPath) length = kMaxPath;
-  std::string name(path, length);
+  // A path that does not fit comes back cut, filling the whole buffer: grow it until the path
+  // fits, so that the name after the last separator is the program's own and not some folder's.
+  std::string path(kMaxPath, '\0');
+  win32::DWORD length = 0;
+  for (;;) {
+    const auto size = static_cast<win32::DWORD>(path.size());
+    length = win32::GetModuleFileNameA(nullptr, &path[0], size);
+    if (length < size || size >= kLongestPath) break;
+    path.resize(path.size() * 2);
+  }
+  path.resize(length < path.size() ? length : 0);
   // Windows writes backslashes, but also accepts and keeps forward slashes; a file name holds
   // neither.
-  std::string::size_type separator = name.find_last_of("\\/");
-  if (separator != std::string::npos) name.erase(0, separator + 1);
-  return name;
+  std::string::size_type separator = path.find_last_of("\\/");
+  if (separator != std::string::npos) path.erase(0, separator + 1);
+  if (path.size() > kMaxPath) path.resize(kMaxPath);
+  return path;
 }
 
 std::uint32_t CodePosition(const void* address) {

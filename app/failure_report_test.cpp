@@ -1,73 +1,44 @@
 #include "app/failure_report.h"
 
-#include "app/fake_system_test.h"
-#include "app/size_argument.h"
+#include "tests/fake_win32.h"
 
 namespace {
 
-TEST(ReportFormat, AddsAFinalPeriodOnlyWhenMissing) {
+TEST(FailureReport, AddsAPeriodOnlyWhereMissingAndIsCutAt1024) {
   const std::pair<std::string, std::string> cases[] = {
       {"Disk full", "Disk full."},
       {"Done.", "Done."},
       {"", ""},
-      {"Win32 Error.  Code: 5.\nAccess denied", "Win32 Error.  Code: 5.\nAccess denied."},
-      {"'%s%n%p' bad", "'%s%n%p' bad."},  // the message is never read as a format
+      {"'%s%n' a.b", "'%s%n' a.b."},
+      {std::string(2000, 'z'), std::string(1024 - 53, 'z')},
   };
   for (const auto& [message, tail] : cases) {
-    EXPECT_EQ(FormatFailureReport("EConvertError", "PRESIZER.exe", 0x1A2B, message),
-              "Exception EConvertError in module PRESIZER.exe at 00001A2B.\n" + tail);
+    EXPECT_EQ(FormatFailureReport("EConvertError", "m.exe", 0x1A2B, message),
+              "Exception EConvertError in module m.exe at 00001A2B.\n" + tail);
   }
 }
 
-TEST(ReportFormat, IsCutAt1024Characters) {
-  std::string report = FormatFailureReport("EConvertError", "m", 0, std::string(2000, 'z'));
-  EXPECT_EQ(report.size(), 1024u);
-  EXPECT_EQ(report.back(), 'z');
-}
+// Standard output that no real system gives here: a handle of unknown type, a write that takes
+// less than it was given, a failure that leaves no code.
+using Output = fake::Test;
 
-using ReportTest = FakeSystemTest;
-
-TEST_F(ReportTest, ModuleNameLosesItsDirectory) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"C:\\Tools\\PRESIZER.exe", "PRESIZER.exe"},
-      {"C:\\Tools\\renamed.exe", "renamed.exe"},
-      {"/usr/local/bin/presizer", "presizer"},
-      {"bare.exe", "bare.exe"},
+TEST_F(Output, OddStandardOutputFailsTheWrite) {
+  const std::pair<void (*)(fake::State&), std::int32_t> cases[] = {
+      {[](fake::State& s) { s.stdType = win32::FILE_TYPE_UNKNOWN; }, 103},
+      {[](fake::State& s) { s.shortWrite = true; }, 101},
+      {[](fake::State& s) { s.writeFails = true; }, 101},
   };
-  for (const auto& [path, name] : cases) {
-    fake.moduleFileName = path;
-    EXPECT_EQ(ModuleFileName(), name);
+  for (const auto& [arrange, code] : cases) {
+    SetUp();
+    arrange(fake);
+    EXPECT_EQ(ReportFailure(Exception("x")), 1);
+    try {
+      WriteText("x");
+      ADD_FAILURE() << "not raised";
+    } catch (const EInOutError& error) {
+      EXPECT_EQ(error.Code(), code);
+    }
   }
-}
-
-TEST_F(ReportTest, PrintsOneLineWithCrLfAndGivesExitCode1) {
-  fake.stdFileType = win32::FILE_TYPE_CHAR;
-  EConvertError error("'abc' is not a valid integer value");
-  EXPECT_EQ(ReportFailure(error), 1);
-  EXPECT_EQ(fake.written,
-            "Exception EConvertError in module PRESIZER.exe at 00000000.\n"
-            "'abc' is not a valid integer value.\r\n");
-  EXPECT_EQ(fake.filterCalls, 0);  // no debugger: no crash reporting for a bad size
-}
-
-TEST_F(ReportTest, UnwritableReportStillEndsWithExitCode1) {
-  fake.stdHandle = nullptr;
-  EXPECT_EQ(ReportFailure(Exception("x")), 1);
-}
-
-TEST_F(ReportTest, DebuggerSeesTheErrorFirst) {
-  fake.stdFileType = win32::FILE_TYPE_CHAR;
-  fake.debuggerPresent = true;
-  fake.filterAnswer = 1;  // handle it: the report follows
-  EXPECT_EQ(ReportFailure(Exception("x")), 1);
-  EXPECT_EQ(fake.filterCalls, 1);
-  EXPECT_NE(fake.written.find("x."), std::string::npos);
-
-  SetUp();
-  fake.debuggerPresent = true;
-  fake.filterAnswer = win32::EXCEPTION_CONTINUE_SEARCH;  // the system takes over
-  EXPECT_THROW(ReportFailure(Exception("x")), win32fake::RaisedException);
-  EXPECT_EQ(fake.written, "");
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ int RunPresizer(const Arguments& arguments) {
 }
 
 int FinishProcess(int exitCode) {
-  bool flushed = FlushStandardOutputAtExit();
-  if (!flushed && exitCode == kExitOk) return kExitFailure;
-  return exitCode;
+  // Lost words are a failure whatever the run meant to say: a script must not take a cut usage
+  // text for a whole one.
+  return FlushStandardOutputAtExit() ? exitCode : kExitFailure;
 }

@@ -1,24 +1,10 @@
-# Test binaries. The same sources run in the native, sanitize and windows builds; the Windows
-# ones run under Wine through CMAKE_CROSSCOMPILING_EMULATOR. One CTest test per binary, because
-# every Wine start costs seconds.
+# The tests. The same sources run in the native, sanitize and windows builds; the Windows
+# binaries run under Wine through CMAKE_CROSSCOMPILING_EMULATOR, one CTest test per binary,
+# because every Wine start costs seconds.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-
-# A scripted seam for the unit tests.
-add_library(presizer_fake_platform STATIC platform/win32_fake.cpp)
-target_include_directories(presizer_fake_platform PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-presizer_warnings(presizer_fake_platform)
-
-# Runs programs and inspects files the way each system allows.
-if(WIN32)
-  add_library(presizer_test_support STATIC platform/test_support_windows.cpp)
-else()
-  add_library(presizer_test_support STATIC platform/test_support_posix.cpp)
-endif()
-target_include_directories(presizer_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-presizer_warnings(presizer_test_support)
 
 function(presizer_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
@@ -28,41 +14,33 @@ function(presizer_test name)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
 endfunction()
 
-# Logic against the scripted seam.
+# The logic against a scripted system, for the branches no real system gives here.
 presizer_test(unit_tests
   SOURCES
     app/command_line_test.cpp
-    app/console_test.cpp
     app/failure_report_test.cpp
-    app/presizer_main_test.cpp
     app/size_argument_test.cpp
     prealloc/preallocate_test.cpp
     prealloc/target_file_test.cpp
     privileges/privileges_test.cpp
-  LIBRARIES presizer_core presizer_fake_platform)
+    tests/fake_win32.cpp
+  LIBRARIES presizer_core)
 
-# The real seam on real files: the stand-ins must answer as the system does.
-presizer_test(system_tests
-  SOURCES platform/win32_system_test.cpp
-  LIBRARIES presizer_core presizer_platform presizer_test_support)
+# The real process token through the real seam.
+presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_core presizer_platform)
 
-# The built program, run as a process on real files. The JSON result, with each case's exit
-# code and whether anything was lost, feeds the README's figures.
-presizer_test(e2e_tests
-  SOURCES app/presizer_e2e_test.cpp
-  LIBRARIES presizer_test_support)
-set_tests_properties(e2e_tests PROPERTIES
-  ENVIRONMENT "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>;PRESIZER_FULL_VOLUME=${CMAKE_BINARY_DIR}/full-volume;PRESIZER_WORK_DIR=${CMAKE_BINARY_DIR}/e2e-work"
-  FIXTURES_REQUIRED full_volume)
-add_dependencies(e2e_tests presizer)
-
-# A 1 MiB tmpfs for the full-volume cases, when the tests run as root; the cases skip otherwise.
-add_test(NAME full_volume_mount
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/full-volume.sh mount ${CMAKE_BINARY_DIR}/full-volume)
-add_test(NAME full_volume_unmount
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/full-volume.sh unmount ${CMAKE_BINARY_DIR}/full-volume)
-set_tests_properties(full_volume_mount PROPERTIES FIXTURES_SETUP full_volume)
-set_tests_properties(full_volume_unmount PROPERTIES FIXTURES_CLEANUP full_volume)
+# The built program on real files, one case table for both programs: the Linux one directly, the
+# Windows one through Wine. Debian's python3 carries pytest.
+set(PRESIZER_PYTHON /usr/bin/python3 CACHE FILEPATH "Python 3 with pytest")
+add_test(NAME program_tests
+  COMMAND ${PRESIZER_PYTHON} -m pytest -q -p no:cacheprovider -o junit_family=legacy
+    --basetemp=${CMAKE_BINARY_DIR}/program-tests --junitxml=${CMAKE_BINARY_DIR}/program-tests.xml
+    ${CMAKE_CURRENT_SOURCE_DIR}/tests/program_test.py)
+set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>")
+if(WIN32)
+  list(APPEND program_environment "PRESIZER_WINE=${PRESIZER_WINE64}")
+endif()
+set_tests_properties(program_tests PROPERTIES ENVIRONMENT "${program_environment}")
 
 # The release archive of this build, made by CPack, unpacked and run.
 if(WIN32)

@@ -99,7 +99,8 @@ static_assert(sizeof(LUID_AND_ATTRIBUTES) == 12, "privilege entries are 12 bytes
 // Unhandled-exception filter answers.
 constexpr LONG EXCEPTION_CONTINUE_SEARCH = 0;
 
-// The signature SetFileValidData has when it is looked up by name.
+// SetFileValidData is reached only through GetProcAddress: a program that imported it would not
+// even start on a system without it.
 using SetFileValidDataProc = BOOL (*)(HANDLE file, LONGLONG validDataLength);
 
 // kernel32: command line and process.
@@ -124,7 +125,6 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode,
 DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh);
 DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod);
 BOOL SetEndOfFile(HANDLE file);
-BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength);
 BOOL CloseHandle(HANDLE object);
 HANDLE GetStdHandle(DWORD stdHandle);
 DWORD GetFileType(HANDLE file);

@@ -113,10 +113,14 @@ int ErrnoFromWin32Code(DWORD code, bool* found) {
 
 void SetLastErrorFromErrno(int errnoValue) { lastError = Win32CodeFromErrno(errnoValue); }
 
-// Windows has no signal for a write into a closed pipe; WriteFile just fails. Keep that contract.
-struct IgnoreBrokenPipeSignal {
-  IgnoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
-} ignoreBrokenPipeSignal;
+// Windows has no signal for a write into a closed pipe or past the file-size limit: the call just
+// fails, and the tool reports it. Keep that contract instead of dying without a word.
+struct IgnoreFailureSignals {
+  IgnoreFailureSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+  }
+} ignoreFailureSignals;
 
 // Handles carry a descriptor plus one, so that descriptor 0 is not the null handle.
 HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1); }
@@ -157,6 +161,29 @@ int MoveAboveStandardDescriptors(int fd) {
   ::close(fd);
   errno = saved;
   return moved;
+}
+
+BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
+  int fd = FdFromHandle(file);
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  // As on Windows, the valid length may not lie beyond the end of file.
+  if (validDataLength < 0 || validDataLength > info.st_size) {
+    lastError = kErrorInvalidParameter;
+    return FALSE;
+  }
+  if (validDataLength == 0) return TRUE;
+  // Reserves real blocks for the whole length without writing data. Unlike Windows, the new
+  // space reads as zeros. Any failure, EINTR included, is a refusal: success must mean the
+  // space is really there.
+  if (::fallocate(fd, 0, 0, static_cast<off_t>(validDataLength)) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
 }
 
 }  // namespace
@@ -291,29 +318,6 @@ BOOL SetEndOfFile(HANDLE file) {
   int fd = FdFromHandle(file);
   off_t position = ::lseek(fd, 0, SEEK_CUR);
   if (position < 0 || ::ftruncate(fd, position) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
-  int fd = FdFromHandle(file);
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  // As on Windows, the valid length may not lie beyond the end of file.
-  if (validDataLength < 0 || validDataLength > info.st_size) {
-    lastError = kErrorInvalidParameter;
-    return FALSE;
-  }
-  if (validDataLength == 0) return TRUE;
-  // Reserves real blocks for the whole length without writing data. Unlike Windows, the new
-  // space reads as zeros. Any failure, EINTR included, is a refusal: success must mean the
-  // space is really there.
-  if (::fallocate(fd, 0, 0, static_cast<off_t>(validDataLength)) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
   }

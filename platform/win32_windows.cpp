@@ -80,12 +80,6 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
 
 BOOL SetEndOfFile(HANDLE file) { return ::SetEndOfFile(file); }
 
-// Only reached through GetProcAddress by the tool; kept here so that both builds offer the same
-// seam and the tests can call it directly.
-BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
-  return ::SetFileValidData(file, validDataLength);
-}
-
 BOOL CloseHandle(HANDLE object) { return ::CloseHandle(object); }
 
 HANDLE GetStdHandle(DWORD stdHandle) { return ::GetStdHandle(stdHandle); }

@@ -1,0 +1,113 @@
+#include "tests/fake_win32.h"
+
+#include <cstring>
+
+namespace fake {
+State state;
+}  // namespace fake
+
+namespace win32 {
+namespace {
+
+using fake::state;
+char image, kernel32, token, file, standardOutput;
+
+BOOL Fail(DWORD code) {
+  state.lastError = code;
+  return FALSE;
+}
+
+BOOL ValidData(HANDLE, LONGLONG) {
+  state.calls += 'v';
+  return state.validDataResult;
+}
+
+}  // namespace
+
+const char* GetCommandLineA() { return nullptr; }
+HANDLE GetCurrentProcess() { return nullptr; }
+BOOL IsDebuggerPresent() { return FALSE; }
+LONG UnhandledExceptionFilter(DWORD, const void*) { return 1; }
+void RaiseException(DWORD) { throw 0; }
+HMODULE GetModuleHandleA(const char* name) { return name ? &kernel32 : &image; }
+FARPROC GetProcAddress(HMODULE, const char*) {
+  return state.hasValidData ? reinterpret_cast<FARPROC>(&ValidData) : nullptr;
+}
+DWORD GetModuleFileNameA(HMODULE, char* name, DWORD) {
+  std::strcpy(name, "C:\\Tools\\PRESIZER.exe");
+  return 21;
+}
+BOOL GetVersionExA(OSVERSIONINFOA*) { return FALSE; }
+
+HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD disposition, DWORD, HANDLE) {
+  const bool create = disposition == CREATE_ALWAYS;
+  state.calls += create ? 'c' : 'o';
+  if (state.openError && !create) {
+    Fail(state.openError);
+    return InvalidHandleValue();
+  }
+  if (create) state.fileSize = 0;
+  return &file;
+}
+DWORD GetFileSize(HANDLE, DWORD* high) {
+  *high = 0;
+  return static_cast<DWORD>(state.fileSize);
+}
+DWORD SetFilePointer(HANDLE, LONG low, LONG*, DWORD) {
+  state.position = low;
+  return static_cast<DWORD>(low);
+}
+BOOL SetEndOfFile(HANDLE) {
+  state.calls += 'e';
+  if (state.setEndError) return Fail(state.setEndError);
+  state.setEndError = state.setEndErrorLater;
+  state.fileSize = state.position;
+  return TRUE;
+}
+BOOL CloseHandle(HANDLE object) {
+  if (object == &token) state.calls += 'x';
+  return TRUE;
+}
+HANDLE GetStdHandle(DWORD) { return &standardOutput; }
+DWORD GetFileType(HANDLE) { return state.stdType; }
+BOOL WriteFile(HANDLE, const void* bytes, DWORD count, DWORD* written, void*) {
+  if (state.writeFails) return Fail(0);
+  *written = state.shortWrite ? count - 1 : count;
+  state.written.append(static_cast<const char*>(bytes), *written);
+  return TRUE;
+}
+DWORD GetLastError() { return state.lastError; }
+void SetLastError(DWORD code) { state.lastError = code; }
+DWORD FormatMessageA(DWORD, const void*, DWORD code, DWORD, char* buffer, DWORD, void*) {
+  const std::string& text = state.messages[code];
+  std::memcpy(buffer, text.data(), text.size());
+  return static_cast<DWORD>(text.size());
+}
+
+BOOL OpenProcessToken(HANDLE, DWORD access, HANDLE* handle) {
+  state.calls += 't';
+  if (state.tokenOpenFails || access != (TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY)) return Fail(5);
+  *handle = &token;
+  return TRUE;
+}
+// The list as the system lays it out: a count, then 12-byte entries. A claimed count above the
+// entries stands for a list that lies about its length.
+BOOL GetTokenInformation(HANDLE, int, void* buffer, DWORD length, DWORD* needed) {
+  const DWORD bytes = static_cast<DWORD>(state.privileges.size() * sizeof(LUID_AND_ATTRIBUTES));
+  *needed = 4 + bytes;
+  if (buffer == nullptr || length < *needed) return Fail(state.sizeQueryError);
+  if (state.tokenReadFails) return Fail(5);
+  const DWORD count = state.claimedCount ? state.claimedCount : bytes / 12;
+  std::memcpy(buffer, &count, 4);
+  if (bytes) std::memcpy(static_cast<char*>(buffer) + 4, state.privileges.data(), bytes);
+  return TRUE;
+}
+BOOL AdjustTokenPrivileges(HANDLE, BOOL disableAll, TOKEN_PRIVILEGES* list, DWORD,
+                           TOKEN_PRIVILEGES*, DWORD*) {
+  state.calls += 'a';
+  if (disableAll) return Fail(87);
+  state.adjusted.assign(list->Privileges, list->Privileges + state.privileges.size());
+  return state.adjustResult;
+}
+
+}  // namespace win32

@@ -1,0 +1,49 @@
+// A scripted system for the unit tests, linked in place of the real seam, for the branches that
+// no real system gives here: another platform family, a missing valid-data call, failing token
+// calls, odd writes and the system's own message texts. It logs the calls that matter.
+#ifndef PRESIZER_TESTS_FAKE_WIN32_H_
+#define PRESIZER_TESTS_FAKE_WIN32_H_
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "platform/win32.h"
+#include "prealloc/preallocate.h"
+#include "prealloc/target_file.h"
+
+namespace fake {
+
+struct State {
+  std::string calls;  // one letter a call: o(pen file), c(reate), e(nd), v(alid data), t(oken
+                      // opened), a(djusted), x (token closed)
+  win32::DWORD lastError = 0, openError = 0, stdType = win32::FILE_TYPE_CHAR;
+  std::int64_t fileSize = 100, position = 0;
+  bool hasValidData = true, writeFails = false, shortWrite = false;
+  bool tokenOpenFails = false, tokenReadFails = false;
+  win32::BOOL validDataResult = win32::TRUE, adjustResult = win32::TRUE;
+  win32::DWORD setEndError = 0, setEndErrorLater = 0, sizeQueryError = 122, claimedCount = 0;
+  std::string written;
+  std::map<win32::DWORD, std::string> messages;
+  std::vector<win32::LUID_AND_ATTRIBUTES> privileges, adjusted;
+};
+extern State state;
+
+// Each test starts from a new process's view of the system.
+class Test : public testing::Test {
+ protected:
+  void SetUp() override {
+    state = State{};
+    ResetStandardOutputForTesting();
+    pendingIoError = 0;
+    platformFamily = win32::VER_PLATFORM_WIN32_NT;
+  }
+  State& fake = state;
+};
+
+}  // namespace fake
+
+#endif  // PRESIZER_TESTS_FAKE_WIN32_H_

@@ -1,0 +1,314 @@
+# The built program on real files: what a script sees. One table of cases runs the Linux
+# program directly (PRESIZER_PROGRAM) and the Windows one through Wine (PRESIZER_WINE as well).
+# Each case gives its target, arguments, words and exit code (per system where Wine answers
+# differently) and what may change on disk; every run also proves that nothing else was lost:
+# the kept bytes are compared before and after, new space must read as zeros, and growth on the
+# fast path must be allocated while the ordinary path leaves a hole. Cases that need root skip
+# without it.
+import os
+import re
+import resource
+import shutil
+import socket
+import subprocess
+from collections import namedtuple
+
+import pytest
+
+PROGRAM = os.path.abspath(os.environ["PRESIZER_PROGRAM"])
+WINE = os.environ.get("PRESIZER_WINE")
+MODULE = os.path.basename(PROGRAM)
+MAX = str(2**63 - 1)
+USAGE = (b"PRESIZER.exe FileName FileSize\r\n  Fast creation of file on NTFS volume without "
+         b"clearing it\r\n  $ before FileSize means hexadecimal value\r\n  Needs high privileges "
+         b"(Admin is Ok)\r\n  Vista+ have to be executed with elevated privileges\r\n")
+GO = "File Preallocation..."
+OK, FAIL, SAME = GO + "Ok\r\n", GO + "Fail\r\n", "File Already Has This Size"
+PATTERN = bytes(65 + (i * 7) % 61 for i in range(4096))
+
+
+report = lambda kind, text, module=MODULE: f"Exception {kind} in module {module} at ########.\n{text}\r\n"
+io = lambda text, after=GO: after + report("EInOutError", text)
+win32 = lambda code, text: GO + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
+NOT_INTEGER = report("EConvertError", "'abc' is not a valid integer value.")
+# words: None where they are not read; change: "same", "created", or the new length.
+Expect = namedtuple("Expect", "words code change")
+Case = namedtuple("Case", "name target initial args linux windows output", defaults=(None, "pipe"))
+LOST, LINUX_ONLY = Expect(None, 1, "same"), "the Linux program's case"
+resized = lambda length, words=OK: Expect(words, 0 if words else 1, length)
+kept = lambda words, code=1: Expect(words, code, "same")
+
+
+CASES = [
+    Case("CreateHex", "file", None, ["$A9f"], resized(0xA9F)),
+    Case("CreateOrdinary", "file", None, ["4096", "x"], resized(4096)),
+    Case("CreateEmpty", "file", None, ["0"], Expect(SAME, 0, "created")),
+    Case("Grow", "file", b"hello", ["8192"], resized(8192)),
+    Case("Shrink", "file", b"hello world", ["5"], resized(5)),
+    Case("ShrinkToZero", "file", b"hello", ["+0"], resized(0)),
+    Case("SameSize", "file", b"hello", ["   5"], kept(SAME, 0)),
+    Case("RejectedSize", "file", PATTERN, ["abc"], kept(NOT_INTEGER)),
+    Case("RejectedSizeNewFile", "file", None, ["abc"], Expect(NOT_INTEGER, 1, "created")),
+    Case("LongRejectedSize", "file", None, ["9" * 2000],  # the report is cut at 1024
+         Expect(report("EConvertError", "'" + "9" * 2000)[:1024] + "\r\n", 1, "created")),
+    # A low half of all ones is a real size, not a failure; the high half counts.
+    Case("AllOnesLowHalf", "file", 2**32 - 1, ["4294967295"], kept(SAME, 0)),
+    Case("Above4GiB", "file", 2**32 + 5, ["$100000005"], kept(SAME, 0)),
+    Case("ShrinkFrom4GiB", "file", 2**32 + 5, ["4096", "x"], resized(4096)),
+    Case("Ordinary2p31", "file", b"hello", ["2147483648", "x"], resized(2**31)),
+    Case("Ordinary2p32", "file", b"hello", ["$100000000", "x"], resized(2**32)),
+    # ext4 refuses a position past its largest file; the seek refuses a negative one.
+    Case("Ordinary2p63m1", "file", b"hello", [MAX, "x"], kept(win32(87, "Invalid argument")),
+         kept(win32(87, "Invalid parameter"))),
+    Case("FastMinus1", "file", b"hello", ["-1"], kept(win32(131, "Invalid argument")),
+         kept(win32(131, "Negative seek"))),
+    Case("OrdinaryMinus2p63", "file", b"hello", ["-9223372036854775808", "x"],
+         kept(win32(131, "Invalid argument")), kept(win32(131, "Negative seek"))),
+    # No room: the fast path says Fail and gives the file back its length and bytes; the
+    # ordinary path only moves the end, which a hole needs no room for.
+    Case("FullFast", "full", PATTERN, ["2097152"], kept(FAIL, 0)),
+    Case("FullFast2p32", "full", PATTERN, ["$100000000"], kept(FAIL, 0)),
+    Case("FullFast2p63m1", "full", PATTERN, [MAX], kept(FAIL, 0), kept(io("I/O error 87."))),
+    Case("FullOrdinary", "full", PATTERN, ["2097152", "x"], resized(2097152)),
+    # No ordinary file. Only a missing file is created: one that cannot be opened is kept.
+    Case("Directory", "dir", None, ["100"], kept(io("File access denied.", ""))),
+    Case("MissingDirectory", "missing_dir", None, ["100"], kept(io("Invalid filename.", ""))),
+    Case("LongName", "long_name", None, ["100"], kept(io("I/O error 206.", ""))),
+    Case("LongPath", "long_path", None, ["100"], resized(100), kept(io("I/O error 206.", ""))),
+    Case("Fifo", "fifo", None, ["100"], kept(win32(1, "Illegal seek")),
+         kept(win32(1, "Invalid function"))),
+    Case("FifoSameSize", "fifo", None, ["0"], kept(SAME, 0)),
+    Case("DevNull", "devnull", None, ["100"], kept(io("I/O error 87.")), kept(io("I/O error 6."))),
+    Case("DevNullOrdinary", "devnull", None, ["100", "x"], kept(io("I/O error 87.")),
+         kept(io("I/O error 6."))),
+    Case("Immutable", "immutable", PATTERN, ["100"], kept(io("File access denied.", ""))),
+    Case("SymlinkLoop", "loop", None, ["100"], kept(io("I/O error 1921.", ""))),
+    Case("Socket", "socket", None, ["100"], kept(io("I/O error 55.", "")),
+         kept(io("I/O error 433.", ""))),
+    Case("ReadOnlyVolume", "readonly", None, ["100"], kept(io("I/O error 19.", "")),
+         kept(io("File access denied.", ""))),
+    Case("RunningProgram", "running", None, ["100"], kept(io("I/O error 32.", ""))),
+    # A file-size limit ends in a report, never a signal. Under Wine the limit reaches Wine's
+    # own processes rather than the program's calls.
+    Case("FileSizeLimit", "file", PATTERN, ["1000000", "x"], kept(io("I/O error 112.")),
+         LINUX_ONLY, "fsize"),
+    # A console (/dev/full is a character device) takes each word at once, so a failed progress
+    # word stops the run before the file is touched; a pipe or a file collects the words, so
+    # the file is resized and the lost last write makes the exit code 1.
+    Case("StdoutClosed", "file", PATTERN, ["100000"], LOST, resized(100000, None), "closed"),
+    Case("StdoutDevFull", "file", PATTERN, ["100000"], LOST, None, "devfull"),
+    Case("StdoutBrokenPipe", "file", PATTERN, ["100000"], resized(100000, None), None, "broken"),
+    Case("StdoutBrokenPipeSameSize", "file", PATTERN, ["4096"], LOST, None, "broken"),
+    Case("StdoutFile", "file", PATTERN, ["100000"], resized(100000), None, "file"),
+    Case("StdoutFileReport", "file", PATTERN, ["abc"], kept(NOT_INTEGER), None, "file"),
+    Case("StdoutFileOverLimit", "file", PATTERN, ["6000"], resized(6000, None), LINUX_ONLY,
+         "file_over_limit"),
+]
+
+
+def host(path):  # Wine shows the root as drive Z:
+    return "Z:" + path.replace("/", "\\") if WINE and path.startswith("/") else path
+
+
+def run(args, output="pipe", program=PROGRAM, cwd=None):
+    # The exit code and the words printed, or None where they are not read.
+    words_file, stdout = os.path.join(cwd or ".", "words.txt"), subprocess.PIPE
+    if output == "devfull":
+        stdout = os.open("/dev/full", os.O_WRONLY)
+    elif output == "broken":  # the reader is gone before the program starts
+        reader, stdout = os.pipe()
+        os.close(reader)
+    elif output.startswith("file"):
+        stdout = os.open(words_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
+        os.ftruncate(stdout, 8192 if output == "file_over_limit" else 0)
+        os.lseek(stdout, 0, os.SEEK_END)
+
+    def limit():
+        if output == "closed":
+            os.close(1)
+        if output in ("fsize", "file_over_limit"):
+            resource.setrlimit(resource.RLIMIT_FSIZE, (8192, 8192))
+
+    p = subprocess.Popen(([WINE] if WINE else []) + [host(program)] + args, stdout=stdout,
+                         stderr=subprocess.PIPE, cwd=cwd, preexec_fn=limit)
+    if stdout != subprocess.PIPE:
+        os.close(stdout)
+    words, errors = p.communicate(timeout=120)
+    assert errors == b"", "nothing may go to standard error"
+    if output == "file":
+        words = open(words_file, "rb").read()
+    return p.returncode, words if output in ("pipe", "fsize", "file") else None
+
+
+@pytest.fixture
+def volume(tmp_path):
+    # Mounts a new volume, tmpfs or a file system on a loop device, or skips.
+    mounted = []
+
+    def mount(kind, size="1m", options=""):
+        where = str(tmp_path / kind)
+        os.makedirs(where)
+        args = ["-t", "tmpfs", "-o", f"size={size}{options}", "tmpfs"]
+        if kind != "tmpfs":
+            with open(where + ".img", "wb") as image:
+                image.truncate(300 << 20)
+            mkfs = ["mkfs." + kind, "-q"] + (["-F"] if kind.startswith("ext") else [])
+            if not shutil.which(mkfs[0]) or subprocess.run(mkfs + [where + ".img"]).returncode:
+                pytest.skip(f"{mkfs[0]} is missing or failed")
+            args = ["-o", "loop", where + ".img"]
+        if os.geteuid() != 0 or subprocess.run(["mount"] + args + [where]).returncode:
+            pytest.skip(f"{kind} cannot be mounted here (root is needed)")
+        mounted.append(where)
+        return where
+
+    yield mount
+    for where in mounted:
+        subprocess.run(["umount", where])
+
+
+def ends(path, start, end):
+    # The first and last MiB of a stretch: enough for a file of many GiB, in bounded time. An
+    # empty stretch never opens the file, which for a FIFO would wait for a writer.
+    if start >= end:
+        return b""
+    with open(path, "rb") as f:
+        f.seek(start)
+        head = f.read(min(end - start, 1 << 20))
+        f.seek(max(f.tell(), end - (1 << 20)))
+        return head + f.read(end - f.tell())
+
+
+zeros = lambda path, start, end: ends(path, start, end) == bytes(len(ends(path, start, end)))
+
+
+def matches(expected, printed):
+    pattern = re.escape(expected).replace(re.escape("#" * 8), "[0-9A-F]{8}")
+    return re.fullmatch(pattern.encode(), printed) is not None
+
+
+def target(case, tmp_path, volume):
+    path, kind = str(tmp_path / "target"), case.target
+    if kind in ("full", "readonly"):
+        path = volume("tmpfs", options=",ro" if kind == "readonly" else "") + "/target"
+    elif kind == "long_path":  # short components, 300 characters in all
+        folder = str(tmp_path) + ("/" + "d" * 40) * ((240 - len(str(tmp_path))) // 41)
+        os.makedirs(folder)
+        path = folder + "/" + "f" * (300 - len(folder) - 1)
+    path = {"missing_dir": str(tmp_path / "none" / "target"), "long_name": str(tmp_path / ("n" * 300)),
+            "devnull": "/dev/null", "running": str(tmp_path / MODULE)}.get(kind, path)
+    make = {"dir": os.mkdir, "fifo": os.mkfifo, "loop": lambda p: os.symlink("target", p),
+            "socket": lambda p: socket.socket(socket.AF_UNIX).bind(p),
+            "running": lambda p: shutil.copy(PROGRAM, p)}.get(kind)
+    make and make(path)
+    if case.initial is not None:
+        with open(path, "wb") as f:
+            f.write(case.initial) if isinstance(case.initial, bytes) else f.truncate(case.initial)
+    if kind == "immutable" and subprocess.run(["chattr", "+i", path]).returncode:
+        pytest.skip("chattr +i needs root and a file system with the attribute")
+    return path
+
+
+@pytest.mark.parametrize("case", CASES, ids=[c.name for c in CASES])
+def test_case(case, tmp_path, volume, record_property):
+    expect = case.windows if WINE and case.windows else case.linux
+    if expect == LINUX_ONLY:
+        pytest.skip(LINUX_ONLY)
+    path = target(case, tmp_path, volume)
+    regular = os.path.isfile(path)
+    before = os.lstat(path).st_size if regular else None if not os.path.lexists(path) else 0
+    keep = min(before or 0, expect.change if isinstance(expect.change, int) else before or 0)
+    keep_bytes = ends(path, 0, keep) if regular else None
+    try:
+        program = path if case.target == "running" else PROGRAM
+        code, words = run([host(path)] + case.args, case.output, program, str(tmp_path))
+    finally:
+        if case.target == "immutable":
+            subprocess.run(["chattr", "-i", path])
+    after = (os.lstat(path).st_size if os.path.isfile(path) else 0) if os.path.lexists(path) else None
+    grown = isinstance(expect.change, int) and expect.change > (before or 0)
+    wanted = {"same": before, "created": 0}.get(expect.change, expect.change)
+    lost = after != wanted or (regular and ends(path, 0, keep) != keep_bytes) or (
+        grown and not zeros(path, before or 0, expect.change))
+    record_property("exit_code", code)
+    record_property("nothing_lost", "no" if lost else "yes")
+    assert code == expect.code
+    assert expect.words is None or matches(expect.words, words), words
+    assert not lost, f"size before {before}, after {after}"
+    if grown and case.target == "file":  # the fast path allocates, the ordinary one does not
+        allocated = os.stat(path).st_blocks * 512
+        assert allocated >= expect.change if len(case.args) == 1 else allocated < expect.change
+
+
+# "Ok" on the fast path must mean allocated blocks; "Fail" must leave length and bytes as they
+# were. ext2 has no fallocate; Wine then writes the space instead.
+@pytest.mark.parametrize("kind,fast", [("tmpfs", OK), ("ext4", OK), ("xfs", OK), ("btrfs", OK),
+                                       ("ext2", OK if WINE else FAIL)])
+def test_file_system(kind, fast, volume):
+    where, size = volume(kind, size="300m"), 64 << 20
+    for name in ("fast", "ordinary", "full"):
+        open(f"{where}/{name}", "wb").write(PATTERN)
+    assert run([host(where + "/fast"), str(size)]) == (0, fast.encode())
+    assert run([host(where + "/ordinary"), str(size), "x"]) == (0, OK.encode())
+    assert run([host(where + "/full"), str(1 << 30)]) == (0, FAIL.encode())
+    if fast == OK:
+        assert os.stat(where + "/fast").st_blocks * 512 >= size
+        assert zeros(where + "/fast", len(PATTERN), size)
+    else:
+        assert open(where + "/fast", "rb").read() == PATTERN
+    assert os.stat(where + "/ordinary").st_blocks * 512 < 1 << 20
+    assert open(where + "/full", "rb").read() == PATTERN
+
+
+@pytest.mark.parametrize("args", [[], ["only-one"]])
+def test_usage(args, tmp_path):
+    assert run(args, cwd=str(tmp_path)) == (255, USAGE)
+    assert os.listdir(tmp_path) == []
+
+
+def test_module_name_from_a_long_folder(tmp_path):
+    # The report names the program's own file, however long the folders above it, and the
+    # position is the same from one run to the next.
+    folder = tmp_path / ("d" * 120) / ("e" * 120) / ("f" * 100)
+    folder.mkdir(parents=True)
+    copy = str(folder / ("renamed.exe" if WINE else "renamed"))
+    shutil.copy(PROGRAM, copy)
+    first = run(["target", "abc"], program=copy, cwd=str(tmp_path))
+    expected = report("EConvertError", "'abc' is not a valid integer value.", os.path.basename(copy))
+    assert first[0] == 1 and matches(expected, first[1]), first[1]
+    assert run(["target", "abc"], program=copy, cwd=str(tmp_path)) == first
+
+
+@pytest.mark.skipif(WINE is not None, reason="the Linux program's symbols are read")
+def test_position_is_where_the_error_was_raised(tmp_path):
+    words = run([str(tmp_path / "t"), "abc"])[1]
+    position = int(re.search(rb" at ([0-9A-F]{8})\.", words)[1], 16)
+    symbols = subprocess.run(["nm", "-C", "--defined-only", "-n", PROGRAM], capture_output=True,
+                             text=True).stdout.splitlines()
+    raiser = [s for s in symbols if int(s.split(" ")[0], 16) <= position][-1]
+    assert "Reject" in raiser or "ParseSizeArgument" in raiser, raiser
+
+
+@pytest.mark.skipif(WINE is not None or not shutil.which("strace"), reason="strace, Linux")
+def test_cut_usage_text_is_a_failure():
+    # The reader takes the first 128 bytes and leaves before the rest is written.
+    p = subprocess.Popen(["strace", "-o", "/dev/null", "-e", "inject=write:delay_enter=300000:when=2",
+                          PROGRAM], stdout=subprocess.PIPE)
+    assert p.stdout.read(128) == USAGE[:128]
+    p.stdout.close()
+    assert p.wait() == 1
+
+
+# The Windows program splits its own command line; cmd.exe hands it over as written.
+RAW = [(" {}\\a \"\" 16", "a", 16), (" \"{}\\sp ace\" 17", "sp ace", 17),
+       (" {}\\a\"b c\"d 18", "ab cd", 18), (" {}\\ab\"\"cd 19", "abcd", 19),
+       (" {}\\u \"20", "u", 20), (" {}\\lb \"   21\"", "lb", 21),
+       ("\t{}\\tab\t\t22\t", "tab", 22), (" {}\\e 23 \"\"", "e", 23), (" {}\\\"bq\" 24", "bq", 24)]
+
+
+@pytest.mark.skipif(WINE is None, reason="Linux hands programs their arguments already split")
+@pytest.mark.parametrize("tail,name,size", RAW, ids=[r[1] for r in RAW])
+def test_raw_command_line(tail, name, size, tmp_path):
+    line = "@" + host(PROGRAM) + tail.replace("{}", host(str(tmp_path)))
+    (tmp_path / "run.bat").write_bytes(line.encode() + b"\r\n")
+    subprocess.run([WINE, "cmd.exe", "/c", host(str(tmp_path / "run.bat"))], capture_output=True)
+    assert os.path.getsize(tmp_path / name) == size
