@@ -1,16 +1,12 @@
 // The failure report on arbitrary messages, kinds and module names: it is the exact words, never
-// longer than the limit, and the message is copied, never read as a format. The whole path to
-// standard output runs against the scripted seam.
+// longer than the limit, and the message is copied, never read as a format.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "app/console.h"
 #include "app/failure_report.h"
-#include "app/size_argument.h"
-#include "platform/win32_fake.h"
 
 namespace {
 
@@ -50,18 +46,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (report.size() > kMaxReportLength) Fail();
   if (report != whole.substr(0, kMaxReportLength)) Fail();
 
-  // The same message through the real report path, as a rejected size text would reach it.
-  win32fake::Reset();
-  ResetStandardOutputForTesting();
-  win32fake::state.moduleFileName = "C:\\Tools\\" + module;
-  int exitCode = ReportFailure(EConvertError(message));
-  FlushStandardOutputAtExit();
-  if (exitCode != 1) Fail();
-  const std::string& written = win32fake::state.written;
-  if (written.size() > kMaxReportLength + 2) Fail();
-  if (written.size() < 2 || written.compare(written.size() - 2, 2, "\r\n") != 0) Fail();
-  // An error that was never raised carries no address, so its position reads 00000000.
-  std::string expected = FormatFailureReport("EConvertError", ModuleFileName(), 0, message);
-  if (written != expected + "\r\n") Fail();
   return 0;
 }
