@@ -42,16 +42,29 @@ if(WIN32)
 endif()
 set_tests_properties(program_tests PROPERTIES ENVIRONMENT "${program_environment}")
 
-# The release archive of this build, made by CPack, unpacked and run.
+# The release files of this build, made by CPack, checked, unpacked, installed and run, and two
+# fresh builds of the program compared byte for byte.
 if(WIN32)
   add_test(NAME release_archive
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/archive.sh windows ${CMAKE_CPACK_COMMAND}
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release.sh windows ${CMAKE_CPACK_COMMAND}
       ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_OBJDUMP} ${PRESIZER_WINE64})
+  # The version information and manifest of the Windows program, read back as the system reads them.
+  add_executable(resources_test tests/resources_test.cpp)
+  target_include_directories(resources_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(resources_test PRIVATE PRESIZER_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+    PRESIZER_VERSION_MINOR=${PROJECT_VERSION_MINOR} PRESIZER_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+  target_link_libraries(resources_test PRIVATE version)
+  presizer_warnings(resources_test)
+  add_test(NAME windows_resources COMMAND resources_test $<TARGET_FILE:presizer>)
 else()
   add_test(NAME release_archive
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/archive.sh linux ${CMAKE_CPACK_COMMAND}
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release.sh linux ${CMAKE_CPACK_COMMAND}
       ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
   # The manual page, which only the Linux tree installs.
   add_test(NAME manual_page
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/manpage.sh ${CMAKE_CURRENT_SOURCE_DIR}/docs/presizer.1)
+endif()
+# Releases are Release builds; the check is slow, so the sanitize preset's Debug build skips it.
+if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
+  set_tests_properties(release_archive PROPERTIES DISABLED ON)
 endif()

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Makes the release files of one build tree with CPack and checks them as a user would: checksums,
+# names, contents and imports, the program run from the archive, the Debian package through
+# lintian and apt, and last two fresh builds of the same sources, which must match byte for byte.
+#
+#   release.sh linux   CPACK BUILD_DIR VERSION
+#   release.sh windows CPACK BUILD_DIR VERSION OBJDUMP WINE
+set -euo pipefail
+kind=$1 cpack=$2 build=$3 version=$4
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+if [[ $kind == linux ]]; then
+  name=presizer-$version-Linux archive=$name.tar.gz deb=presizer_${version}_amd64.deb
+  program=bin/presizer run=() preset=native
+  files=(bin/presizer share/man/man1/presizer.1.gz share/doc/presizer/{changelog.gz,copyright})
+else
+  name=PRESIZER-$version-win64 archive=$name.zip deb= program=PRESIZER.exe run=("$6") preset=windows
+  files=(PRESIZER.exe README.md)
+fi
+"$cpack" --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+  fail "cpack: $(cat "$work/cpack.log")"
+cd "$work/out"
+diff -u <(printf '%s\n' $archive{,.sha256} ${deb:+$deb $deb.sha256} | sort) <(ls -I _CPack_Packages) >&2 ||
+  fail "cpack made other files than these"
+sha256sum -c --quiet ./*.sha256 || fail "checksums"
+
+# The archive holds exactly the expected files, under one folder named like the archive; the
+# package holds the same under /usr.
+contents() { diff -u <(printf "$1%s\n" "${files[@]}" | sort) <(grep -v '/$' | sort) >&2 || fail "contents of $2"; }
+if [[ $kind == linux ]]; then
+  tar -tzf "$archive" | contents "$name/" "$archive"
+  dpkg-deb --fsys-tarfile "$deb" | tar -t | contents ./usr/ "$deb"
+  tar -xzf "$archive" -C "$work"
+else
+  unzip -Z1 "$archive" | contents "$name/" "$archive"
+  unzip -q "$archive" -d "$work"
+  # The zip ships no DLL, so the program may import only the system's, and never SetFileValidData,
+  # which it must not bind at load time.
+  imports=$("$5" -p "$work/$name/$program")
+  others=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$imports" |
+    grep -v -i -x -E '(kernel32|advapi32|ntdll|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll' || true)
+  [[ -z $others ]] || fail "$program imports $others"
+  ! grep -q -w SetFileValidData <<<"$imports" || fail "$program imports SetFileValidData"
+fi
+
+# The program from the archive, run on a file of its own: grow, the same size again, the usage
+# text. Each case: arguments, expected output (printf format), expected exit code.
+cd "$work"
+for case in "target.bin 4096|File Preallocation...Ok\r\n|0" \
+  "target.bin 4096|File Already Has This Size|0" "|PRESIZER.exe FileName FileSize\r\n|255"; do
+  IFS='|' read -r args want code <<<"$case"
+  read -r -a argv <<<"$args"
+  "${run[@]}" "$work/$name/$program" "${argv[@]}" >output && got=0 || got=$?
+  printf "$want" >wanted
+  # The usage text has five lines; its first tells it from anything else.
+  [[ $code == 255 ]] && truncate -s "$(wc -c <wanted)" output
+  cmp -s wanted output || fail "'$args': printed $(od -c output | head -3)"
+  [[ $got == "$code" ]] || fail "'$args': exit code $got, not $code"
+done
+[[ $(stat -c %s target.bin) == 4096 ]] || fail "target.bin is not 4096 bytes"
+
+if [[ $kind == linux ]]; then
+  lintian --fail-on error,warning "out/$deb" >&2 || fail "lintian"
+  # The C++ runtime is linked in, so libc is all the package needs.
+  [[ $(dpkg-deb -f "out/$deb" Depends) == "libc6 (>= "*")" ]] || fail "depends on more than libc6"
+  if [[ $(id -u) == 0 ]]; then
+    trap 'dpkg -r presizer >/dev/null 2>&1; rm -rf "$work"' EXIT
+    apt-get install -y -qq "$work/out/$deb" >/dev/null || fail "apt-get install $deb"
+    /usr/bin/presizer >/dev/null && got=0 || got=$?
+    [[ $got == 255 ]] || fail "installed presizer: exit code $got, not 255"
+    [[ $(man -w presizer) == /usr/share/man/man1/presizer.1.gz ]] || fail "man -w presizer"
+    apt-get remove -y -qq presizer >/dev/null && [[ ! -e /usr/bin/presizer ]] || fail "removal"
+  else
+    echo "SKIP: installing $deb needs root"
+  fi
+fi
+"$top/scripts/reproduce" "$preset" || fail "two builds of the same sources differ"
+echo "release files of $preset: as expected"
