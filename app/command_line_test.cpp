@@ -34,7 +34,7 @@ TEST(Arguments, SplitArgumentsStopAtTheFirstEmptyOne) {
   Arguments arguments = Arguments::FromSplit(5, argv);
   EXPECT_EQ(arguments.Count(), 2);
   EXPECT_EQ(arguments.Get(2), "10");
-  EXPECT_EQ(arguments.Get(4), "");
+  EXPECT_EQ(arguments.Get(3), "");
 }
 
 }  // namespace

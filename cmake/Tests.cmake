@@ -60,9 +60,6 @@ else()
   add_test(NAME release_archive
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release.sh linux ${CMAKE_CPACK_COMMAND}
       ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
-  # The manual page, which only the Linux tree installs.
-  add_test(NAME manual_page
-    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/manpage.sh ${CMAKE_CURRENT_SOURCE_DIR}/docs/presizer.1)
 endif()
 # Releases are Release builds; the check is slow, so the sanitize preset's Debug build skips it.
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")

@@ -18,7 +18,6 @@ TEST_F(Resize, ChoosesThePathAndAnswersForIt) {
   };
   const Case cases[] = {
       {"OtherFamily", [](fake::State&) { platformFamily = 1; }, "Ok\r\n", 5000, "e"},
-      {"UnknownFamily", [](fake::State&) { platformFamily = 0; }, "Ok\r\n", 5000, "e"},
       {"NoValidDataCall", [](fake::State& s) { s.hasValidData = false; }, "Fail\r\n", 100, ""},
       {"Refused", [](fake::State& s) { s.validDataResult = 0; }, "Fail\r\n", 100, "eve"},
       {"RollbackFails", [](fake::State& s) { s.validDataResult = 0, s.setEndErrorLater = 5; }, "",

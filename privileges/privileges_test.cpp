@@ -5,28 +5,11 @@
 
 namespace {
 
-class Privileges : public fake::Test {
- protected:
-  void SetUp() override {
-    fake::Test::SetUp();
-    // One privilege already enabled, one carrying another flag that must survive.
-    for (win32::DWORD i = 0; i < 4; ++i) {
-      fake.privileges.push_back({{i + 2, 0}, i == 1 ? 2u : i == 2 ? 0x80000000u : 0u});
-    }
-  }
-};
+using Privileges = fake::Test;
 
-TEST_F(Privileges, AllAreEnabledAndOtherFlagsKept) {
-  EnablePrivileges();
-  ASSERT_EQ(fake.adjusted.size(), 4u);
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(fake.adjusted[i].Luid.LowPart, i + 2);
-    EXPECT_EQ(fake.adjusted[i].Attributes, fake.privileges[i].Attributes | 2u);
-  }
-}
-
-// Every failure is silent, and the token is closed (x) whenever it was opened (t).
-TEST_F(Privileges, FailuresAreSilentAndCloseTheToken) {
+// Every privilege is enabled and its other flags kept; every failure is silent, and the token is
+// closed (x) whenever it was opened (t).
+TEST_F(Privileges, AreAllEnabledAndFailuresAreSilent) {
   const std::pair<void (*)(fake::State&), std::string> cases[] = {
       {[](fake::State&) {}, "tax"},
       {[](fake::State& s) { s.privileges.clear(); }, "tax"},
@@ -38,10 +21,17 @@ TEST_F(Privileges, FailuresAreSilentAndCloseTheToken) {
   };
   for (const auto& [arrange, calls] : cases) {
     SetUp();
+    // One privilege already enabled, one carrying another flag that must survive.
+    fake.privileges = {{{2, 0}, 0}, {{3, 0}, 2}, {{4, 0}, 0x80000000u}};
     arrange(fake);
     EXPECT_NO_THROW(EnablePrivileges());
     EXPECT_EQ(fake.calls, calls);
     EXPECT_EQ(fake.written, "");
+    for (std::size_t i = 0; i < fake.adjusted.size(); ++i) {
+      EXPECT_EQ(fake.adjusted[i].Luid.LowPart, i + 2);
+      EXPECT_EQ(fake.adjusted[i].Attributes, fake.privileges[i].Attributes | 2u);
+    }
+    EXPECT_EQ(fake.adjusted.size(), calls.find('a') == 1 ? fake.privileges.size() : 0);
   }
 }
 

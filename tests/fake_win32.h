@@ -18,9 +18,9 @@
 namespace fake {
 
 struct State {
-  std::string calls;  // one letter a call: o(pen file), c(reate), e(nd), v(alid data), t(oken
-                      // opened), a(djusted), x (token closed)
-  win32::DWORD lastError = 0, openError = 0, stdType = win32::FILE_TYPE_CHAR;
+  std::string calls;  // a letter a call: o(pen file), e(nd set), v(alid data), t(oken opened),
+                      // a(djusted), x (token closed)
+  win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR;
   std::int64_t fileSize = 100, position = 0;
   bool hasValidData = true, writeFails = false, shortWrite = false;
   bool tokenOpenFails = false, tokenReadFails = false;

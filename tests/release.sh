@@ -46,23 +46,14 @@ else
   ! grep -q -w SetFileValidData <<<"$imports" || fail "$program imports SetFileValidData"
 fi
 
-# The program from the archive, run on a file of its own: grow, the same size again, the usage
-# text. Each case: arguments, expected output (printf format), expected exit code.
+# The program from the archive, run on a file of its own.
 cd "$work"
-for case in "target.bin 4096|File Preallocation...Ok\r\n|0" \
-  "target.bin 4096|File Already Has This Size|0" "|PRESIZER.exe FileName FileSize\r\n|255"; do
-  IFS='|' read -r args want code <<<"$case"
-  read -r -a argv <<<"$args"
-  "${run[@]}" "$work/$name/$program" "${argv[@]}" >output && got=0 || got=$?
-  printf "$want" >wanted
-  # The usage text has five lines; its first tells it from anything else.
-  [[ $code == 255 ]] && truncate -s "$(wc -c <wanted)" output
-  cmp -s wanted output || fail "'$args': printed $(od -c output | head -3)"
-  [[ $got == "$code" ]] || fail "'$args': exit code $got, not $code"
-done
-[[ $(stat -c %s target.bin) == 4096 ]] || fail "target.bin is not 4096 bytes"
+"${run[@]}" "$work/$name/$program" target.bin 4096 >output || fail "the program from $archive"
+printf 'File Preallocation...Ok\r\n' | cmp -s - output && [[ $(stat -c %s target.bin) == 4096 ]] ||
+  fail "the program from $archive printed $(od -c output | head -3)"
 
 if [[ $kind == linux ]]; then
+  # lintian also renders the manual page and fails on any groff warning in it.
   lintian --fail-on error,warning "out/$deb" >&2 || fail "lintian"
   # The C++ runtime is linked in, so libc is all the package needs.
   [[ $(dpkg-deb -f "out/$deb" Depends) == "libc6 (>= "*")" ]] || fail "depends on more than libc6"
