@@ -29,12 +29,4 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   }
 }
 
-TEST(Arguments, SplitArgumentsStopAtTheFirstEmptyOne) {
-  const char* argv[] = {"presizer", "file", "10", "", "x"};
-  Arguments arguments = Arguments::FromSplit(5, argv);
-  EXPECT_EQ(arguments.Count(), 2);
-  EXPECT_EQ(arguments.Get(2), "10");
-  EXPECT_EQ(arguments.Get(3), "");
-}
-
 }  // namespace

@@ -51,8 +51,7 @@ if(WIN32)
   # The version information and manifest of the Windows program, read back as the system reads them.
   add_executable(resources_test tests/resources_test.cpp)
   target_include_directories(resources_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_compile_definitions(resources_test PRIVATE PRESIZER_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
-    PRESIZER_VERSION_MINOR=${PROJECT_VERSION_MINOR} PRESIZER_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+  target_compile_definitions(resources_test PRIVATE PRESIZER_VERSION="${PROJECT_VERSION}")
   target_link_libraries(resources_test PRIVATE version)
   presizer_warnings(resources_test)
   add_test(NAME windows_resources COMMAND resources_test $<TARGET_FILE:presizer>)

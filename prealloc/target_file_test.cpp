@@ -1,7 +1,6 @@
 #include "prealloc/target_file.h"
 
-#include "prealloc/errors.h"
-#include "tests/fake_win32.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -12,32 +11,6 @@ TEST(IoErrorText, ComesFromTheTableOrNamesTheCode) {
       {106, "Invalid numeric input"}, {103, "I/O error 103"},           {-7, "I/O error -7"},
   };
   for (const auto& [code, text] : cases) EXPECT_EQ(IoErrorText(code), text);
-}
-
-using Errors = fake::Test;
-
-// The system's text loses its trailing periods, blanks and line ends, and nothing else; codes
-// are shown signed.
-TEST_F(Errors, Win32ErrorHasTheCodeAndTheTrimmedSystemText) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"Access is denied.\r\n", "5.\nAccess is denied"},
-      {"Several . . .. \t.\r\n", "5.\nSeveral"},
-      {"Loud!", "5.\nLoud!"},
-      {"...", "5.\n"},
-      {"High \xe9.\x7f", "5.\nHigh \xe9.\x7f"},
-      {"", "-1073741819.\n"},
-  };
-  for (const auto& [text, message] : cases) {
-    fake.lastError = text.empty() ? 0xC0000005u : 5;
-    fake.messages[fake.lastError] = text;
-    try {
-      CheckLastError();
-      ADD_FAILURE() << "not raised";
-    } catch (const EWin32Error& error) {
-      EXPECT_EQ(error.Message(), "Win32 Error.  Code: " + message);
-      EXPECT_EQ(error.Code(), fake.lastError);
-    }
-  }
 }
 
 }  // namespace

@@ -37,11 +37,9 @@ TEST_F(Privileges, AreAllEnabledAndFailuresAreSilent) {
 
 // Once, before the target is opened (o), and never for the usage text.
 TEST_F(Privileges, AreEnabledBeforeTheFileIsTouched) {
-  for (const char* line : {"p f 10", "p f abc x", "p f"}) {
-    SetUp();
-    RunPresizer(Arguments::FromCommandLine(line));
-    EXPECT_EQ(fake.calls.substr(0, 4), line[3] ? "taxo" : "") << line;
-  }
+  RunPresizer(Arguments::FromCommandLine("p f abc x"));
+  RunPresizer(Arguments::FromCommandLine("p f"));
+  EXPECT_EQ(fake.calls, "taxo");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -18,16 +17,15 @@
 namespace fake {
 
 struct State {
-  std::string calls;  // a letter a call: o(pen file), e(nd set), v(alid data), t(oken opened),
-                      // a(djusted), x (token closed)
+  std::string calls;  // a letter a call: o(pen file), e(nd set), t(oken opened), a(djusted),
+                      // x (token closed)
   win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR;
   std::int64_t fileSize = 100, position = 0;
-  bool hasValidData = true, writeFails = false, shortWrite = false;
+  bool writeFails = false, shortWrite = false;
   bool tokenOpenFails = false, tokenReadFails = false;
-  win32::BOOL validDataResult = win32::TRUE, adjustResult = win32::TRUE;
-  win32::DWORD setEndError = 0, setEndErrorLater = 0, sizeQueryError = 122, claimedCount = 0;
+  win32::BOOL adjustResult = win32::TRUE;
+  win32::DWORD sizeQueryError = 122, claimedCount = 0;
   std::string written;
-  std::map<win32::DWORD, std::string> messages;
   std::vector<win32::LUID_AND_ATTRIBUTES> privileges, adjusted;
 };
 extern State state;

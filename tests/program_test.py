@@ -37,21 +37,24 @@ Case = namedtuple("Case", "name target initial args linux windows output", defau
 LOST, LINUX_ONLY = Expect(None, 1, "same"), "the Linux program's case"
 resized = lambda length, words=OK: Expect(words, 0 if words else 1, length)
 kept = lambda words, code=1: Expect(words, code, "same")
+# What each system says where the Linux and the Windows texts differ.
+EINVAL = kept(win32(87, "Invalid argument")), kept(win32(87, "Invalid parameter"))
+NEGATIVE = kept(win32(131, "Invalid argument")), kept(win32(131, "Negative seek"))
+NO_END = kept(io("I/O error 87.")), kept(io("I/O error 6."))
 
 
 CASES = [
     Case("Usage", "file", None, [], kept(USAGE.decode(), 255)),  # touches no file
     Case("CreateHex", "file", None, ["$A9f"], resized(0xA9F)),
-    Case("CreateOrdinary", "file", None, ["4096", "x"], resized(4096)),
     Case("CreateEmpty", "file", None, ["0"], Expect(SAME, 0, "created")),
     Case("Grow", "file", b"hello", ["8192"], resized(8192)),
-    Case("Shrink", "file", b"hello world", ["5"], resized(5)),
+    Case("GrowOneByte", "file", b"", ["1"], resized(1)),
+    # The system's split arguments end at the first empty one; Wine skips a pair of quotes.
+    Case("EmptyThirdArgument", "file", b"hello", ["8192", "", "x"], resized(8192), LINUX_ONLY),
     Case("ShrinkToZero", "file", b"hello", ["+0"], resized(0)),
     Case("SameSize", "file", b"hello", ["   5"], kept(SAME, 0)),
     Case("RejectedSize", "file", PATTERN, ["abc"], kept(NOT_INTEGER)),
     Case("RejectedSizeNewFile", "file", None, ["abc"], Expect(NOT_INTEGER, 1, "created")),
-    Case("LongRejectedSize", "file", None, ["9" * 2000],  # the report is cut at 1024
-         Expect(report("EConvertError", "'" + "9" * 2000)[:1024] + "\r\n", 1, "created")),
     # A low half of all ones is a real size, not a failure; the high half counts.
     Case("AllOnesLowHalf", "file", 2**32 - 1, ["4294967295"], kept(SAME, 0)),
     Case("Above4GiB", "file", 2**32 + 5, ["$100000005"], kept(SAME, 0)),
@@ -59,12 +62,8 @@ CASES = [
     Case("Ordinary2p31", "file", b"hello", ["2147483648", "x"], resized(2**31)),
     Case("Ordinary2p32", "file", b"hello", ["$100000000", "x"], resized(2**32)),
     # ext4 refuses a position past its largest file; the seek refuses a negative one.
-    Case("Ordinary2p63m1", "file", b"hello", [MAX, "x"], kept(win32(87, "Invalid argument")),
-         kept(win32(87, "Invalid parameter"))),
-    Case("FastMinus1", "file", b"hello", ["-1"], kept(win32(131, "Invalid argument")),
-         kept(win32(131, "Negative seek"))),
-    Case("OrdinaryMinus2p63", "file", b"hello", ["-9223372036854775808", "x"],
-         kept(win32(131, "Invalid argument")), kept(win32(131, "Negative seek"))),
+    Case("Ordinary2p63m1", "file", b"hello", [MAX, "x"], *EINVAL),
+    Case("FastMinus1", "file", b"hello", ["-1"], *NEGATIVE),
     # No room: the fast path says Fail and gives the file back its length and bytes; the
     # ordinary path only moves the end, which a hole needs no room for.
     Case("FullFast", "full", PATTERN, ["2097152"], kept(FAIL, 0)),
@@ -77,10 +76,8 @@ CASES = [
     Case("LongPath", "long_path", None, ["100"], resized(100), kept(io("I/O error 206.", ""))),
     Case("Fifo", "fifo", None, ["100"], kept(win32(1, "Illegal seek")),
          kept(win32(1, "Invalid function"))),
-    Case("FifoSameSize", "fifo", None, ["0"], kept(SAME, 0)),
-    Case("DevNull", "devnull", None, ["100"], kept(io("I/O error 87.")), kept(io("I/O error 6."))),
-    Case("DevNullOrdinary", "devnull", None, ["100", "x"], kept(io("I/O error 87.")),
-         kept(io("I/O error 6."))),
+    Case("DevNull", "devnull", None, ["100"], *NO_END),
+    Case("DevNullOrdinary", "devnull", None, ["100", "x"], *NO_END),
     Case("Immutable", "immutable", PATTERN, ["100"], kept(io("File access denied.", ""))),
     Case("SymlinkLoop", "loop", None, ["100"], kept(io("I/O error 1921.", ""))),
     Case("Socket", "socket", None, ["100"], kept(io("I/O error 55.", "")),
@@ -99,7 +96,6 @@ CASES = [
     Case("StdoutDevFull", "file", PATTERN, ["100000"], LOST, None, "devfull"),
     Case("StdoutDevNull", "file", PATTERN, ["100000"], Expect(None, 0, 100000), None, "devnull"),
     Case("StdoutBrokenPipe", "file", PATTERN, ["100000"], resized(100000, None), None, "broken"),
-    Case("StdoutBrokenPipeSameSize", "file", PATTERN, ["4096"], LOST, None, "broken"),
     Case("StdoutFile", "file", PATTERN, ["100000"], resized(100000), None, "file"),
     Case("StdoutFileReport", "file", PATTERN, ["abc"], kept(NOT_INTEGER), None, "file"),
     Case("StdoutFileOverLimit", "file", PATTERN, ["6000"], resized(6000, None), LINUX_ONLY,
@@ -107,19 +103,16 @@ CASES = [
 ]
 
 
-def host(path):  # Wine shows the root as drive Z:
-    return "Z:" + path.replace("/", "\\") if WINE and path.startswith("/") else path
+host = lambda path: "Z:" + path.replace("/", "\\") if WINE and path[:1] == "/" else path  # Wine's Z:
 
 
-def run(args, output="pipe", program=PROGRAM, cwd=None):
+def run(args, output="pipe", program=PROGRAM, cwd="."):
     # The exit code and the words printed, or None where they are not read.
-    stdout, words_file = subprocess.PIPE, os.path.join(cwd or ".", "words.txt")
-    if output in ("devfull", "devnull", "file", "file_over_limit"):
-        stdout = os.open(f"/dev/{output[3:]}" if output[:3] == "dev" else words_file,
-                         os.O_WRONLY | os.O_CREAT)
-        if output[:3] != "dev":  # the words follow what the file holds, 8 KiB over the limit
-            os.ftruncate(stdout, 8192 if output == "file_over_limit" else 0)
-            os.lseek(stdout, 0, os.SEEK_END)
+    stdout, words_file = subprocess.PIPE, os.path.join(cwd, "words.txt")
+    if output.startswith("file"):  # after 8 KiB already there, over the limit, where so named
+        open(words_file, "wb").truncate(8192 if output == "file_over_limit" else 0)
+    if output.startswith(("dev", "file")):
+        stdout = os.open("/dev/" + output[3:] if output[:3] == "dev" else words_file, os.O_APPEND | os.O_WRONLY)
     elif output == "broken":  # the reader is gone before the program starts
         reader, stdout = os.pipe()
         os.close(reader)
@@ -177,13 +170,9 @@ def ends(path, start, end):
         return head + f.read(end - f.tell())
 
 
-def zeros(path, start, end):
-    return ends(path, start, end).count(0) == len(ends(path, start, end))
-
-
-def matches(expected, printed):
-    pattern = re.escape(expected).replace(re.escape("#" * 8), "[0-9A-F]{8}")
-    return re.fullmatch(pattern.encode(), printed) is not None
+zeros = lambda path, start, end: not ends(path, start, end).strip(b"\0")
+matches = lambda expected, printed: re.fullmatch(  # "########" is the code position
+    re.escape(expected).replace(re.escape("#" * 8), "[0-9A-F]{8}").encode(), printed)
 
 
 def target(case, tmp_path, volume):
@@ -207,8 +196,8 @@ def target(case, tmp_path, volume):
     return path
 
 
-def size(path):  # None where nothing is there, 0 for what is not a regular file
-    return (os.lstat(path).st_size if os.path.isfile(path) else 0) if os.path.lexists(path) else None
+size = lambda path: ((os.lstat(path).st_size if os.path.isfile(path) else 0)  # None: nothing
+                     if os.path.lexists(path) else None)
 
 
 @pytest.mark.parametrize("case", CASES, ids=[c.name for c in CASES])
@@ -235,9 +224,10 @@ def test_case(case, tmp_path, volume, record_property):
     assert code == expect.code
     assert expect.words is None or matches(expect.words, words), words
     assert not lost, f"size before {before}, after {size(path)}"
-    if grows and case.target == "file":  # the fast path allocates, the ordinary one does not
+    if grows:  # the fast path allocates, the ordinary one does not
         allocated = os.stat(path).st_blocks * 512
-        assert allocated >= expect.change if len(case.args) == 1 else allocated < expect.change
+        fast = len(case.args) == 1 or case.args[1] == ""
+        assert allocated >= expect.change if fast else allocated < expect.change
 
 
 # "Ok" on the fast path must mean allocated blocks; "Fail" must leave length and bytes as they
