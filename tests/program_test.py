@@ -27,7 +27,8 @@ OK, FAIL, SAME = GO + "Ok\r\n", GO + "Fail\r\n", "File Already Has This Size"
 PATTERN = bytes(65 + (i * 7) % 61 for i in range(4096))
 
 
-report = lambda kind, text, module=MODULE: f"Exception {kind} in module {module} at ########.\n{text}\r\n"
+report = lambda kind, text, module=MODULE: (
+    f"Exception {kind} in module {module} at ########.\n{text}\r\n")
 io = lambda text, after=GO: after + report("EInOutError", text)
 win32 = lambda code, text: GO + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
 NOT_INTEGER = report("EConvertError", "'abc' is not a valid integer value.")
