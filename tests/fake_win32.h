@@ -1,6 +1,6 @@
 // A scripted system for the unit tests, linked in place of the real seam, for the branches that
 // no real system gives here: another platform family, a missing valid-data call, failing token
-// calls, odd writes and the system's own message texts. It logs the calls that matter.
+// calls and odd writes. It logs the calls that matter, a letter each.
 #ifndef PRESIZER_TESTS_FAKE_WIN32_H_
 #define PRESIZER_TESTS_FAKE_WIN32_H_
 
