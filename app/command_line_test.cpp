@@ -10,7 +10,7 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   const std::string a4096(4096, 'a'), q4096(4096, 'q');
   // clang-format off
   const std::pair<std::string, Args> cases[] = {
-      {"p", {"p"}}, {"p \t \r\n ", {"p"}}, {"p data.bin 100", {"p", "data.bin", "100"}},
+      {"", {""}}, {"p", {"p"}}, {"p \t \r\n ", {"p"}}, {"p data.bin 100", {"p", "data.bin", "100"}},
       {"p\x01" "a\x1f" "b c!d", {"p", "a", "b", "c!d"}}, {"p \xe4\x80\xff", {"p", "\xe4\x80\xff"}},
       {"\"\" p a", {"p", "a"}},  // a pair at the start is skipped, even before the program
       {"p a \"\" b", {"p", "a", "b"}}, {"p \"\"x", {"p", "x"}}, {"p a\"b c\"d", {"p", "ab cd"}},

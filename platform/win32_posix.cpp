@@ -132,15 +132,6 @@ char tokenObject;     // the address is the stand-in token's handle
 char kernel32Module;  // the address is the stand-in "kernel32.dll" module handle
 HANDLE TokenHandle() { return &tokenObject; }
 
-bool EqualsIgnoringCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    char ca = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
-    char cb = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
-    if (ca != cb) return false;
-  }
-  return *a == *b;
-}
-
 // ENOENT means a missing directory, not a missing file, when the path's directory is absent.
 DWORD CodeForMissingEntry(const char* fileName) {
   std::string path(fileName);
@@ -200,7 +191,8 @@ void RaiseException(DWORD) { ::abort(); }
 
 HMODULE GetModuleHandleA(const char* moduleName) {
   if (moduleName == nullptr) return &__executable_start;
-  if (EqualsIgnoringCase(moduleName, "kernel32.dll")) return &kernel32Module;
+  // The one module the tool names, by the name it uses.
+  if (std::strcmp(moduleName, "kernel32.dll") == 0) return &kernel32Module;
   lastError = kErrorModNotFound;
   return nullptr;
 }
@@ -214,7 +206,6 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
 }
 
 DWORD GetModuleFileNameA(HMODULE, char* fileName, DWORD size) {
-  if (size == 0) return 0;
   char path[4096];
   ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
   if (length < 0) {
@@ -223,9 +214,8 @@ DWORD GetModuleFileNameA(HMODULE, char* fileName, DWORD size) {
   }
   DWORD count = static_cast<DWORD>(length);
   if (count >= size) {
-    // As on Windows: cut to fit, terminated, and flagged.
-    std::memcpy(fileName, path, size - 1);
-    fileName[size - 1] = '\0';
+    // As on Windows, a path that does not fit is told by a count equal to the buffer's size; the
+    // caller then asks again with a larger buffer and never reads this one.
     lastError = ERROR_INSUFFICIENT_BUFFER;
     return size;
   }
@@ -239,12 +229,9 @@ BOOL GetVersionExA(OSVERSIONINFOA* versionInfo) {
     lastError = ERROR_INSUFFICIENT_BUFFER;
     return FALSE;
   }
-  // The valid-data stand-in exists here, so this system counts as the NT family.
-  versionInfo->dwMajorVersion = 0;
-  versionInfo->dwMinorVersion = 0;
-  versionInfo->dwBuildNumber = 0;
+  // The valid-data stand-in exists here, so this system counts as the NT family. The family is
+  // all the tool reads.
   versionInfo->dwPlatformId = VER_PLATFORM_WIN32_NT;
-  versionInfo->szCSDVersion[0] = '\0';
   return TRUE;
 }
 
@@ -286,29 +273,23 @@ DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh) {
   return low;
 }
 
-DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod) {
-  std::int64_t distance;
-  if (distanceToMoveHigh) {
-    distance = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
-        static_cast<DWORD>(distanceToMove));
-  } else {
-    distance = distanceToMove;  // without a high half the low half is signed
-  }
-  int whence = moveMethod == FILE_BEGIN ? SEEK_SET : moveMethod == 1 ? SEEK_CUR : SEEK_END;
-  int fd = FdFromHandle(file);
-  if (moveMethod == FILE_BEGIN && distance < 0) {
+// The tool always moves from the start of the file (FILE_BEGIN) and passes both halves.
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD) {
+  const auto distance = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceToMoveHigh)) << 32) |
+      static_cast<DWORD>(distanceToMove));
+  if (distance < 0) {
     // Linux says EINVAL; Windows has its own code for a position before the start.
     lastError = ERROR_NEGATIVE_SEEK;
     return INVALID_SET_FILE_POINTER;
   }
-  off_t position = ::lseek(fd, static_cast<off_t>(distance), whence);
+  off_t position = ::lseek(FdFromHandle(file), static_cast<off_t>(distance), SEEK_SET);
   if (position < 0) {
     SetLastErrorFromErrno(errno);
     return INVALID_SET_FILE_POINTER;
   }
   std::uint64_t unsignedPosition = static_cast<std::uint64_t>(position);
-  if (distanceToMoveHigh) *distanceToMoveHigh = static_cast<LONG>(unsignedPosition >> 32);
+  *distanceToMoveHigh = static_cast<LONG>(unsignedPosition >> 32);
   DWORD low = static_cast<DWORD>(unsignedPosition & 0xFFFFFFFFu);
   if (low == INVALID_SET_FILE_POINTER) lastError = ERROR_SUCCESS;
   return low;
@@ -333,8 +314,9 @@ BOOL CloseHandle(HANDLE object) {
   return TRUE;
 }
 
-HANDLE GetStdHandle(DWORD stdHandle) {
-  int fd = stdHandle == STD_OUTPUT_HANDLE ? 1 : stdHandle == static_cast<DWORD>(-12) ? 2 : 0;
+// Standard output is the only standard handle the tool asks for.
+HANDLE GetStdHandle(DWORD) {
+  const int fd = 1;
   if (::fcntl(fd, F_GETFD) == -1) {
     SetLastErrorFromErrno(errno);
     return InvalidHandleValue();
@@ -348,7 +330,6 @@ DWORD GetFileType(HANDLE file) {
     SetLastErrorFromErrno(errno);
     return FILE_TYPE_UNKNOWN;
   }
-  lastError = ERROR_SUCCESS;
   if (S_ISCHR(info.st_mode)) return FILE_TYPE_CHAR;
   if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
   return FILE_TYPE_DISK;
@@ -378,32 +359,29 @@ void SetLastError(DWORD errorCode) { lastError = errorCode; }
 DWORD FormatMessageA(DWORD, const void*, DWORD messageId, DWORD, char* buffer, DWORD size, void*) {
   bool found = false;
   int errnoValue = ErrnoFromWin32Code(messageId, &found);
-  if (!found || size == 0) {
+  if (!found) {
     lastError = kErrorMrMidNotFound;
     return 0;
   }
-  const char* text = ::strerror(errnoValue);
-  std::size_t length = std::strlen(text);
-  if (length >= size) {
+  // Shaped like the system's own texts, which end in a period and a line end.
+  const std::string text = std::string(::strerror(errnoValue)) + ".\r\n";
+  if (text.size() >= size) {
     lastError = ERROR_INSUFFICIENT_BUFFER;
     return 0;
   }
-  std::memcpy(buffer, text, length + 1);
-  return static_cast<DWORD>(length);
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<DWORD>(text.size());
 }
 
-// Preallocation on Linux needs no privilege, so the stand-in token holds none.
+// Preallocation on Linux needs no privilege, so the stand-in token holds none, and adjusting it
+// changes nothing.
 BOOL OpenProcessToken(HANDLE, DWORD, HANDLE* tokenHandle) {
   *tokenHandle = TokenHandle();
   return TRUE;
 }
 
-BOOL GetTokenInformation(HANDLE token, int informationClass, void* information,
-                         DWORD informationLength, DWORD* returnLength) {
-  if (token != TokenHandle() || informationClass != TokenPrivileges) {
-    lastError = kErrorInvalidParameter;
-    return FALSE;
-  }
+BOOL GetTokenInformation(HANDLE, int, void* information, DWORD informationLength,
+                         DWORD* returnLength) {
   constexpr DWORD emptyLength = sizeof(DWORD);  // PrivilegeCount and no entries
   *returnLength = emptyLength;
   if (information == nullptr || informationLength < emptyLength) {
@@ -415,13 +393,7 @@ BOOL GetTokenInformation(HANDLE token, int informationClass, void* information,
   return TRUE;
 }
 
-BOOL AdjustTokenPrivileges(HANDLE token, BOOL, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*,
-                           DWORD*) {
-  if (token != TokenHandle()) {
-    lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
-  lastError = ERROR_SUCCESS;
+BOOL AdjustTokenPrivileges(HANDLE, BOOL, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*, DWORD*) {
   return TRUE;
 }
 

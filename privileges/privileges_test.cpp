@@ -16,7 +16,7 @@ TEST_F(Privileges, AreAllEnabledAndFailuresAreSilent) {
       {[](fake::State& s) { s.tokenOpenFails = true; }, "t"},
       {[](fake::State& s) { s.sizeQueryError = 5; }, "tx"},
       {[](fake::State& s) { s.tokenReadFails = true; }, "tx"},
-      {[](fake::State& s) { s.adjustResult = win32::FALSE; }, "tax"},
+      {[](fake::State& s) { s.adjustRefused = true; }, "tax"},
       {[](fake::State& s) { s.claimedCount = 1000; }, "tax"},
   };
   for (const auto& [arrange, calls] : cases) {

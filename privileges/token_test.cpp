@@ -3,7 +3,6 @@
 // token holds none, because preallocation there needs no privilege.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "platform/win32.h"
@@ -15,16 +14,13 @@ TEST(Token, HoldsEveryPrivilegeEnabledAfterwards) {
   ASSERT_TRUE(win32::OpenProcessToken(win32::GetCurrentProcess(), win32::TOKEN_QUERY, &token));
   win32::DWORD length = 0;
   win32::GetTokenInformation(token, win32::TokenPrivileges, nullptr, 0, &length);
-  std::vector<unsigned char> list(length);
+  // The count, then three words a privilege: the two halves of its LUID and its attributes.
+  std::vector<win32::DWORD> list(length / 4);
   ASSERT_TRUE(
       win32::GetTokenInformation(token, win32::TokenPrivileges, list.data(), length, &length));
   win32::CloseHandle(token);
-  win32::DWORD count = 0;
-  std::memcpy(&count, list.data(), sizeof count);
-  EXPECT_TRUE(win32::GetCommandLineA() ? count > 5 : count == 0) << count;
-  for (win32::DWORD i = 0; i < count; ++i) {
-    win32::LUID_AND_ATTRIBUTES entry;
-    std::memcpy(&entry, list.data() + 4 + i * sizeof entry, sizeof entry);
-    EXPECT_NE(entry.Attributes & win32::SE_PRIVILEGE_ENABLED, 0u) << entry.Luid.LowPart;
+  EXPECT_TRUE(win32::GetCommandLineA() ? list[0] > 5 : list[0] == 0) << list[0];
+  for (win32::DWORD i = 0; i < list[0]; ++i) {
+    EXPECT_NE(list[3 * i + 3] & win32::SE_PRIVILEGE_ENABLED, 0u) << "privilege " << list[3 * i + 1];
   }
 }

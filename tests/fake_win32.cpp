@@ -47,7 +47,7 @@ BOOL SetEndOfFile(HANDLE) {
   return TRUE;
 }
 BOOL CloseHandle(HANDLE object) {
-  if (object == &token) state.calls += 'x';
+  state.calls += object == &token ? 'x' : 'c';
   return TRUE;
 }
 HANDLE GetStdHandle(DWORD) { return &standardOutput; }
@@ -85,7 +85,7 @@ BOOL AdjustTokenPrivileges(HANDLE, BOOL disableAll, TOKEN_PRIVILEGES* list, DWOR
   state.calls += 'a';
   if (disableAll) return Fail(87);
   state.adjusted.assign(list->Privileges, list->Privileges + state.privileges.size());
-  return state.adjustResult;
+  return state.adjustRefused ? FALSE : TRUE;
 }
 
 }  // namespace win32

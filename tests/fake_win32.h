@@ -18,12 +18,11 @@ namespace fake {
 
 struct State {
   std::string calls;  // a letter a call: o(pen file), e(nd set), t(oken opened), a(djusted),
-                      // x (token closed)
+                      // x (token closed), c(losed otherwise)
   win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR;
   std::int64_t fileSize = 100, position = 0;
-  bool writeFails = false, shortWrite = false;
-  bool tokenOpenFails = false, tokenReadFails = false;
-  win32::BOOL adjustResult = win32::TRUE;
+  bool writeFails = false, shortWrite = false, tokenOpenFails = false, tokenReadFails = false;
+  bool adjustRefused = false;
   win32::DWORD sizeQueryError = 122, claimedCount = 0;
   std::string written;
   std::vector<win32::LUID_AND_ATTRIBUTES> privileges, adjusted;

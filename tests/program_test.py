@@ -60,7 +60,6 @@ CASES = [
     Case("AllOnesLowHalf", "file", 2**32 - 1, ["4294967295"], kept(SAME, 0)),
     Case("Above4GiB", "file", 2**32 + 5, ["$100000005"], kept(SAME, 0)),
     Case("ShrinkFrom4GiB", "file", 2**32 + 5, ["4096", "x"], resized(4096)),
-    Case("Ordinary2p31", "file", b"hello", ["2147483648", "x"], resized(2**31)),
     Case("Ordinary2p32", "file", b"hello", ["$100000000", "x"], resized(2**32)),
     # ext4 refuses a position past its largest file; the seek refuses a negative one.
     Case("Ordinary2p63m1", "file", b"hello", [MAX, "x"], *EINVAL),
@@ -68,7 +67,6 @@ CASES = [
     # No room: the fast path says Fail and gives the file back its length and bytes; the
     # ordinary path only moves the end, which a hole needs no room for.
     Case("FullFast", "full", PATTERN, ["2097152"], kept(FAIL, 0)),
-    Case("FullFast2p63m1", "full", PATTERN, [MAX], kept(FAIL, 0), kept(io("I/O error 87."))),
     Case("FullOrdinary", "full", PATTERN, ["2097152", "x"], resized(2097152)),
     # No ordinary file. Only a missing file is created: one that cannot be opened is kept.
     Case("Directory", "dir", None, ["100"], kept(io("File access denied.", ""))),
@@ -98,7 +96,6 @@ CASES = [
     Case("StdoutDevNull", "file", PATTERN, ["100000"], Expect(None, 0, 100000), None, "devnull"),
     Case("StdoutBrokenPipe", "file", PATTERN, ["100000"], resized(100000, None), None, "broken"),
     Case("StdoutFile", "file", PATTERN, ["100000"], resized(100000), None, "file"),
-    Case("StdoutFileReport", "file", PATTERN, ["abc"], kept(NOT_INTEGER), None, "file"),
     Case("StdoutFileOverLimit", "file", PATTERN, ["6000"], resized(6000, None), LINUX_ONLY,
          "file_over_limit"),
 ]
@@ -118,14 +115,10 @@ def run(args, output="pipe", program=PROGRAM, cwd="."):
         reader, stdout = os.pipe()
         os.close(reader)
 
-    def limit():
-        if output == "closed":
-            os.close(1)
-        if output in ("fsize", "file_over_limit"):
-            resource.setrlimit(resource.RLIMIT_FSIZE, (8192, 8192))
-
+    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (8192, 8192))
+    prepare = {"closed": lambda: os.close(1), "fsize": limit, "file_over_limit": limit}.get(output)
     p = subprocess.Popen(([WINE] if WINE else []) + [host(program)] + args, stdout=stdout,
-                         stderr=subprocess.PIPE, cwd=cwd, preexec_fn=limit)
+                         stderr=subprocess.PIPE, cwd=cwd, preexec_fn=prepare)
     if stdout != subprocess.PIPE:
         os.close(stdout)
     words, errors = p.communicate(timeout=120)
@@ -160,15 +153,13 @@ def volume(tmp_path):
 
 
 def ends(path, start, end):
-    # The first and last MiB of a stretch: enough for a file of many GiB, in bounded time. An
-    # empty stretch never opens the file, which for a FIFO would wait for a writer.
+    # Up to a MiB from `start`: enough to compare files of many GiB in bounded time. An empty
+    # stretch never opens the file, which for a FIFO would wait for a writer.
     if start >= end:
         return b""
     with open(path, "rb") as f:
         f.seek(start)
-        head = f.read(min(end - start, 1 << 20))
-        f.seek(max(f.tell(), end - (1 << 20)))
-        return head + f.read(end - f.tell())
+        return f.read(min(end - start, 1 << 20))
 
 
 zeros = lambda path, start, end: not ends(path, start, end).strip(b"\0")
@@ -251,14 +242,14 @@ def test_file_system(kind, fast, volume):
 
 def test_module_name_from_a_long_folder(tmp_path):
     # The report names the program's own file, however long the folders above it, and the
-    # position is the same from one run to the next.
+    # position of the raising code, the same from one run to the next.
     folder = tmp_path / ("d" * 120) / ("e" * 120) / ("f" * 100)
     folder.mkdir(parents=True)
     copy = str(folder / ("renamed.exe" if WINE else "renamed"))
     shutil.copy(PROGRAM, copy)
     first = run(["target", "abc"], program=copy, cwd=str(tmp_path))
     expected = report("EConvertError", "'abc' is not a valid integer value.", os.path.basename(copy))
-    assert first[0] == 1 and matches(expected, first[1]), first[1]
+    assert first[0] == 1 and matches(expected, first[1]) and b"at 00000000" not in first[1]
     assert run(["target", "abc"], program=copy, cwd=str(tmp_path)) == first
 
 
@@ -276,10 +267,8 @@ def test_cut_usage_text_is_a_failure(tmp_path):
 
 
 # The Windows program splits its own command line; cmd.exe hands it over as written.
-RAW = [(" {}\\a \"\" 16", "a", 16), (" \"{}\\sp ace\" 17", "sp ace", 17),
-       (" {}\\a\"b c\"d 18", "ab cd", 18), (" {}\\ab\"\"cd 19", "abcd", 19),
-       (" {}\\u \"20", "u", 20), (" {}\\lb \"   21\"", "lb", 21),
-       ("\t{}\\tab\t\t22\t", "tab", 22), (" {}\\e 23 \"\"", "e", 23), (" {}\\\"bq\" 24", "bq", 24)]
+RAW = [(" {}\\a \"\" 16", "a", 16), (" \"{}\\sp ace\" 17", "sp ace", 17), (" {}\\a\"b c\"d 18", "ab cd", 18),
+       ("\t{}\\tab\t\t22\t", "tab", 22), (" {}\\\"bq\" 24", "bq", 24)]
 
 
 @pytest.mark.skipif(WINE is None, reason="Linux hands programs their arguments already split")
