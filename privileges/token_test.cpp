@@ -19,6 +19,7 @@ TEST(Token, HoldsEveryPrivilegeEnabledAfterwards) {
   ASSERT_TRUE(
       win32::GetTokenInformation(token, win32::TokenPrivileges, list.data(), length, &length));
   win32::CloseHandle(token);
+  // Only Windows hands a program one command-line text, so this tells the two systems apart.
   EXPECT_TRUE(win32::GetCommandLineA() ? list[0] > 5 : list[0] == 0) << list[0];
   for (win32::DWORD i = 0; i < list[0]; ++i) {
     EXPECT_NE(list[3 * i + 3] & win32::SE_PRIVILEGE_ENABLED, 0u) << "privilege " << list[3 * i + 1];
