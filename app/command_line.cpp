@@ -1,5 +1,8 @@
 #include "app/command_line.h"
 
+#include "platform/win32.h"
+#include "prealloc/target_file.h"
+
 namespace {
 
 bool IsSeparator(char c) {
@@ -81,6 +84,45 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     arguments.push_back(std::move(argument));
   }
   return arguments;
+}
+
+bool SameInCodePage(const char* narrow, const win32::WCHAR* wide, win32::DWORD codePage) {
+  // UTF-8 fits no look-alikes and takes no used-default flag; it only fails on a broken pair.
+  const bool utf8 = codePage == win32::CP_UTF8;
+  const win32::DWORD flags = utf8 ? win32::WC_ERR_INVALID_CHARS : win32::WC_NO_BEST_FIT_CHARS;
+  win32::BOOL replaced = win32::FALSE;
+  win32::BOOL* usedDefault = utf8 ? nullptr : &replaced;
+  // Both counts take the terminating NUL, so a call that worked never gives 0.
+  const int size =
+      win32::WideCharToMultiByte(codePage, flags, wide, -1, nullptr, 0, nullptr, usedDefault);
+  if (size <= 0) return false;
+  std::string converted(static_cast<std::size_t>(size), '\0');
+  if (win32::WideCharToMultiByte(codePage, flags, wide, -1, &converted[0], size, nullptr,
+                                 usedDefault) != size) {
+    return false;
+  }
+  converted.pop_back();
+  if (replaced || converted != narrow) {
+    win32::SetLastError(win32::ERROR_NO_UNICODE_TRANSLATION);
+    return false;
+  }
+  return true;
+}
+
+void CheckCommandLineCodePage() {
+  const char* narrow = win32::GetCommandLineA();
+  const win32::WCHAR* wide = win32::GetCommandLineW();
+  // Arguments that the system split are bytes, and the bytes given are the name opened.
+  if (narrow == nullptr || wide == nullptr || SameInCodePage(narrow, wide, win32::GetACP())) return;
+  if (win32::GetLastError() == win32::ERROR_SUCCESS) {
+    win32::SetLastError(win32::ERROR_NO_UNICODE_TRANSLATION);
+  }
+  CheckLastError();
+}
+
+Arguments Arguments::FromSystem(int argc, const char* const* argv) {
+  const char* commandLine = win32::GetCommandLineA();
+  return commandLine ? FromCommandLine(commandLine) : FromSplit(argc, argv);
 }
 
 Arguments Arguments::FromCommandLine(std::string_view commandLine) {

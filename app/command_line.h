@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win32.h"
+
 constexpr std::size_t kMaxArgumentLength = 4096;
 
 // Splits a command line into arguments, the program first, ending at the first empty one.
@@ -15,8 +17,21 @@ constexpr std::size_t kMaxArgumentLength = 4096;
 // characters and the rest begins the next one.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
+// True when `narrow`, the command line as this program reads it, holds exactly the characters of
+// `wide`, the command line the user gave, in code page `codePage`: none replaced by a default
+// character and none swapped for a look-alike. Otherwise false, with the reason as the system's
+// last error.
+bool SameInCodePage(const char* narrow, const win32::WCHAR* wide, win32::DWORD codePage);
+
+// Raises EWin32Error when the command line this program splits is not the one the user gave, so
+// that a name is never taken for another file's.
+void CheckCommandLineCodePage();
+
 class Arguments {
  public:
+  // Windows hands over one text to split by the tool's own rules; elsewhere the system has split
+  // it already into argc and argv.
+  static Arguments FromSystem(int argc, const char* const* argv);
   static Arguments FromCommandLine(std::string_view commandLine);
   // Arguments already split by the system; argv[0] is the program.
   static Arguments FromSplit(int argc, const char* const* argv);

@@ -1,6 +1,9 @@
 #include "app/command_line.h"
 
-#include <gtest/gtest.h>
+#include <tuple>
+
+#include "app/presizer_main.h"
+#include "tests/fake_win32.h"
 
 namespace {
 
@@ -26,6 +29,27 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   // clang-format on
   for (const auto& [line, expected] : cases) {
     EXPECT_EQ(SplitCommandLine(line), expected) << line.substr(0, 40);
+  }
+}
+
+using CodePage = fake::Test;
+
+// A command line that the code page changed (a character replaced, or swapped for a look-alike
+// quote) ends the run before the token or the file is touched. UTF-8 takes no used-default flag.
+TEST_F(CodePage, RefusesACommandLineThatIsNotTheOneGiven) {
+  const std::tuple<const char*, std::u16string, win32::DWORD, bool> cases[] = {
+      {"p f 5", u"p f 5", 1252, true},
+      {"p f 5", u"p f 5", win32::CP_UTF8, true},
+      {"p f? 5", u"p f\uFF02 5", 1252, false},
+      {"p \"f\" 5 \"x\" 9", u"p \"f\uFF02 5 \uFF02x\" 9", 1252, false},
+      {"p g 5", u"p f 5", 1252, false},
+  };
+  for (const auto& [narrow, wide, page, same] : cases) {
+    SetUp();
+    std::tie(fake.commandLine, fake.wideCommandLine, fake.codePage) = std::tie(narrow, wide, page);
+    EXPECT_EQ(RunPresizer(0, nullptr), same ? 0 : 1) << narrow;
+    EXPECT_EQ(fake.calls, same ? "taxoe" : "") << narrow;
+    EXPECT_EQ(fake.written.find("Code: 1113.") != std::string::npos, !same) << fake.written;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "app/command_line.h"
 #include "app/console.h"
 #include "app/failure_report.h"
 #include "app/size_argument.h"
@@ -21,12 +22,17 @@ void WriteUsage() {
 
 }  // namespace
 
-int RunPresizer(const Arguments& arguments) {
+int RunPresizer(int argc, const char* const* argv) {
   try {
+    // Copied inside the handler: a command line too large for memory is reported like any other
+    // allocation failure.
+    const Arguments arguments = Arguments::FromSystem(argc, argv);
     if (arguments.Count() < 2) {
       WriteUsage();
       return kExitUsage;
     }
+    // Before the name is opened or created: a name changed by the code page names another file.
+    CheckCommandLineCodePage();
     // Before the file is touched, so that the fast path finds whatever privilege the user holds.
     EnablePrivileges();
     fileOpenMode = 2;

@@ -26,8 +26,9 @@ presizer_test(unit_tests
     tests/fake_win32.cpp
   LIBRARIES presizer_core)
 
-# The real process token through the real seam.
-presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_core presizer_platform)
+# The real system through the real seam: the process token, and the code-page conversion.
+presizer_test(system_tests SOURCES privileges/token_test.cpp app/code_page_test.cpp
+  LIBRARIES presizer_core presizer_platform)
 
 # The built program on real files, one case table for both programs: the Linux one directly, the
 # Windows one through Wine. Debian's python3 carries pytest.

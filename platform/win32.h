@@ -17,6 +17,7 @@ using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using LONGLONG = std::int64_t;
 using BOOL = int;
+using WCHAR = char16_t;  // UTF-16, as wchar_t is on Windows
 using HANDLE = void*;
 using HMODULE = void*;
 using FARPROC = void (*)();
@@ -38,6 +39,7 @@ constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
 
 // CreateFileA.
@@ -45,8 +47,8 @@ constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
-constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 
 // GetFileSize and SetFilePointer.
@@ -64,6 +66,11 @@ constexpr DWORD FILE_TYPE_PIPE = 3;
 // FormatMessageA.
 constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x2000;
 constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+
+// Code pages and WideCharToMultiByte.
+constexpr DWORD CP_UTF8 = 65001;
+constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
+constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
 
 // GetVersionExA.
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
@@ -104,7 +111,11 @@ constexpr LONG EXCEPTION_CONTINUE_SEARCH = 0;
 using SetFileValidDataProc = BOOL (*)(HANDLE file, LONGLONG validDataLength);
 
 // kernel32: command line and process.
-const char* GetCommandLineA();  // nullptr where the system passes arguments already split
+const char* GetCommandLineA();   // nullptr where the system passes arguments already split
+const WCHAR* GetCommandLineW();  // likewise
+DWORD GetACP();
+int WideCharToMultiByte(DWORD codePage, DWORD flags, const WCHAR* wide, int wideCount, char* narrow,
+                        int narrowSize, const char* defaultChar, BOOL* usedDefaultChar);
 HANDLE GetCurrentProcess();
 BOOL IsDebuggerPresent();
 // Offers an escaped error at `address` to the system's unhandled-exception filter and returns the

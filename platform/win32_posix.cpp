@@ -10,10 +10,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 extern "C" char __executable_start;  // start of the program's image, set by the linker
 
@@ -33,6 +35,7 @@ constexpr DWORD kErrorDevNotExist = 55;
 constexpr DWORD kErrorFileExists = 80;
 constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorBrokenPipe = 109;
+constexpr DWORD kErrorCallNotImplemented = 120;
 constexpr DWORD kErrorModNotFound = 126;
 constexpr DWORD kErrorProcNotFound = 127;
 constexpr DWORD kErrorDirNotEmpty = 145;
@@ -154,6 +157,12 @@ int MoveAboveStandardDescriptors(int fd) {
   return moved;
 }
 
+// Each open file's valid length, as Windows keeps it: the length the file had when it was
+// opened, lowered by every cut below it, raised only by SetFileValidData. Only the space beyond it
+// is reserved, so that cutting the file back to its old length frees all that a refused
+// reservation took, and holes below the old end stay holes.
+std::unordered_map<int, off_t> validLength;
+
 BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
   int fd = FdFromHandle(file);
   struct stat info;
@@ -166,20 +175,43 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
     lastError = kErrorInvalidParameter;
     return FALSE;
   }
-  if (validDataLength == 0) return TRUE;
-  // Reserves real blocks for the whole length without writing data. Unlike Windows, the new
-  // space reads as zeros. Any failure, EINTR included, is a refusal: success must mean the
-  // space is really there.
-  if (::fallocate(fd, 0, 0, static_cast<off_t>(validDataLength)) != 0) {
+  // From the first whole block past the old end: a block that the old end shares belongs to the
+  // old length and would survive the cut back to it.
+  const off_t block = info.st_blksize > 0 ? info.st_blksize : 1;
+  const off_t needed = validDataLength - (validLength[fd] + block - 1) / block * block;
+  // More than the volume has free is refused before anything is reserved: a reservation that
+  // fails part way can leave the file system's own records of the file larger (ext4 keeps the
+  // extent tree block it grew), and cutting the file back does not free that.
+  struct statvfs volume;
+  if (needed > 0 && ::fstatvfs(fd, &volume) == 0 &&
+      static_cast<std::uint64_t>(needed) >
+          static_cast<std::uint64_t>(volume.f_bfree) * volume.f_frsize) {
+    lastError = ERROR_DISK_FULL;
+    return FALSE;
+  }
+  // Reserves real blocks without writing data. Unlike Windows, the new space reads as zeros. Any
+  // failure, EINTR included, is a refusal: success must mean the space is really there.
+  if (needed > 0 && ::fallocate(fd, 0, validDataLength - needed, needed) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
   }
+  validLength[fd] = validDataLength;
   return TRUE;
 }
 
 }  // namespace
 
 const char* GetCommandLineA() { return nullptr; }
+
+const WCHAR* GetCommandLineW() { return nullptr; }
+
+// Arguments here are bytes, handed on as given; the tool converts no text.
+DWORD GetACP() { return CP_UTF8; }
+
+int WideCharToMultiByte(DWORD, DWORD, const WCHAR*, int, char*, int, const char*, BOOL*) {
+  lastError = kErrorCallNotImplemented;
+  return 0;
+}
 
 HANDLE GetCurrentProcess() { return InvalidHandleValue(); }
 
@@ -243,8 +275,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD, void*,
   bool read = (desiredAccess & GENERIC_READ) != 0;
   bool write = (desiredAccess & GENERIC_WRITE) != 0;
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
-  if (creationDisposition == CREATE_ALWAYS) {
-    flags |= O_CREAT | O_TRUNC;
+  if (creationDisposition == OPEN_ALWAYS) {
+    flags |= O_CREAT;
   } else if (creationDisposition != OPEN_EXISTING) {
     lastError = kErrorInvalidParameter;
     return InvalidHandleValue();
@@ -256,6 +288,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD, void*,
     lastError = saved == ENOENT ? CodeForMissingEntry(fileName) : Win32CodeFromErrno(saved);
     return InvalidHandleValue();
   }
+  struct stat info;
+  validLength[fd] = ::fstat(fd, &info) == 0 ? info.st_size : 0;
   return HandleFromFd(fd);
 }
 
@@ -302,11 +336,13 @@ BOOL SetEndOfFile(HANDLE file) {
     SetLastErrorFromErrno(errno);
     return FALSE;
   }
+  if (position < validLength[fd]) validLength[fd] = position;
   return TRUE;
 }
 
 BOOL CloseHandle(HANDLE object) {
   if (object == TokenHandle()) return TRUE;
+  validLength.erase(FdFromHandle(object));
   if (::close(FdFromHandle(object)) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;

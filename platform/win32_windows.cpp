@@ -10,6 +10,18 @@ namespace win32 {
 
 const char* GetCommandLineA() { return ::GetCommandLineA(); }
 
+static_assert(sizeof(WCHAR) == sizeof(::WCHAR), "UTF-16 code units on both sides");
+
+const WCHAR* GetCommandLineW() { return reinterpret_cast<const WCHAR*>(::GetCommandLineW()); }
+
+DWORD GetACP() { return ::GetACP(); }
+
+int WideCharToMultiByte(DWORD codePage, DWORD flags, const WCHAR* wide, int wideCount, char* narrow,
+                        int narrowSize, const char* defaultChar, BOOL* usedDefaultChar) {
+  return ::WideCharToMultiByte(codePage, flags, reinterpret_cast<const ::WCHAR*>(wide), wideCount,
+                               narrow, narrowSize, defaultChar, usedDefaultChar);
+}
+
 HANDLE GetCurrentProcess() { return ::GetCurrentProcess(); }
 
 BOOL IsDebuggerPresent() { return ::IsDebuggerPresent(); }

@@ -54,8 +54,10 @@ void OpenTargetFile(TargetFile& file) {
   OpenWithDisposition(file, RightsFor(fileOpenMode).access, win32::OPEN_EXISTING);
 }
 
+// Never empties a file: one that another program made since the open found nothing is opened
+// as it is, as an existing file would have been.
 void CreateTargetFile(TargetFile& file) {
-  OpenWithDisposition(file, win32::GENERIC_READ | win32::GENERIC_WRITE, win32::CREATE_ALWAYS);
+  OpenWithDisposition(file, win32::GENERIC_READ | win32::GENERIC_WRITE, win32::OPEN_ALWAYS);
 }
 
 void OpenOrCreateTargetFile(TargetFile& file) {
@@ -65,7 +67,7 @@ void OpenOrCreateTargetFile(TargetFile& file) {
     return;
   } catch (const EInOutError& error) {
     // Only a file that is not there is created. Any other failure to open an existing file,
-    // passing or not, must not hand it to CREATE_ALWAYS, which would empty it.
+    // passing or not, ends the run here rather than in a second attempt on the same file.
     if (error.Code() != static_cast<std::int32_t>(win32::ERROR_FILE_NOT_FOUND)) throw;
   }
   CreateTargetFile(file);

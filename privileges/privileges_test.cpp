@@ -37,8 +37,9 @@ TEST_F(Privileges, AreAllEnabledAndFailuresAreSilent) {
 
 // Once, before the target is opened (o), and never for the usage text.
 TEST_F(Privileges, AreEnabledBeforeTheFileIsTouched) {
-  RunPresizer(Arguments::FromCommandLine("p f abc x"));
-  RunPresizer(Arguments::FromCommandLine("p f"));
+  const char* const run[] = {"p", "f", "abc", "x"};
+  RunPresizer(4, run);
+  RunPresizer(2, run);
   EXPECT_EQ(fake.calls, "taxo");
 }
 

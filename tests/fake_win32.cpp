@@ -19,7 +19,22 @@ BOOL Fail(DWORD code) {
 
 }  // namespace
 
-const char* GetCommandLineA() { return nullptr; }
+const char* GetCommandLineA() { return state.commandLine; }
+const WCHAR* GetCommandLineW() {
+  return state.commandLine ? state.wideCommandLine.c_str() : nullptr;
+}
+DWORD GetACP() { return state.codePage; }
+// As the system does: UTF-8 takes no used-default flag, and a buffer is asked for by size first.
+int WideCharToMultiByte(DWORD page, DWORD, const WCHAR* wide, int, char* narrow, int size,
+                        const char*, BOOL* usedDefault) {
+  if (page == CP_UTF8 && usedDefault) return Fail(87);
+  const std::u16string text(wide);
+  for (std::size_t i = 0; narrow && i <= text.size() && i < static_cast<std::size_t>(size); ++i) {
+    narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    if (text[i] >= 0x80 && usedDefault) *usedDefault = TRUE;
+  }
+  return static_cast<int>(text.size() + 1);
+}
 HANDLE GetCurrentProcess() { return nullptr; }
 BOOL IsDebuggerPresent() { return FALSE; }
 LONG UnhandledExceptionFilter(DWORD, const void*) { return 1; }
