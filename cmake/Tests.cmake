@@ -40,6 +40,8 @@ add_test(NAME program_tests
 set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>")
 if(WIN32)
   list(APPEND program_environment "PRESIZER_WINE=${PRESIZER_WINE64}")
+elseif(CMAKE_CXX_FLAGS MATCHES "sanitize=address")
+  list(APPEND program_environment "PRESIZER_SANITIZED=1")
 endif()
 set_tests_properties(program_tests PROPERTIES ENVIRONMENT "${program_environment}")
 
