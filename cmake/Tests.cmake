@@ -30,13 +30,19 @@ presizer_test(unit_tests
 presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_core presizer_platform)
 
 # The built program on real files, one case table for both programs: the Linux one directly, the
-# Windows one through Wine. Debian's python3 carries pytest.
+# Windows one through Wine. Of the two Linux programs the table runs the tarball's static one; the
+# sanitize build runs it on a dynamic program, and the release test runs the package's. Debian's
+# python3 carries pytest.
 set(PRESIZER_PYTHON /usr/bin/python3 CACHE FILEPATH "Python 3 with pytest")
 add_test(NAME program_tests
   COMMAND ${PRESIZER_PYTHON} -m pytest -q -p no:cacheprovider -o junit_family=legacy
     --basetemp=${CMAKE_BINARY_DIR}/program-tests --junitxml=${CMAKE_BINARY_DIR}/program-tests.xml
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/program_test.py)
-set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>")
+set(table_program presizer)
+if(TARGET presizer_static)
+  set(table_program presizer_static)
+endif()
+set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>")
 if(WIN32)
   list(APPEND program_environment "PRESIZER_WINE=${PRESIZER_WINE64}")
 endif()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release files of one build tree with CPack and checks them as a user would: checksums,
-# names, contents and imports, the program run from the archive, the Debian package through
-# lintian and apt, and last two fresh builds of the same sources, which must match byte for byte.
+# names, contents and imports, the program run from the archive (the Linux one alone in a chroot),
+# the Debian package through lintian and apt, and last two fresh builds of the same sources, which
+# must match byte for byte.
 #
 #   release.sh linux   CPACK BUILD_DIR VERSION
 #   release.sh windows CPACK BUILD_DIR VERSION OBJDUMP WINE
@@ -34,6 +35,8 @@ if [[ $kind == linux ]]; then
   tar -tzf "$archive" | contents "$name/" "$archive"
   dpkg-deb --fsys-tarfile "$deb" | tar -t | contents ./usr/ "$deb"
   tar -xzf "$archive" -C "$work"
+  # The tarball's program needs nothing from the system: no loader, no libc.
+  ! readelf -l "$work/$name/$program" | grep -q -w -E 'INTERP|DYNAMIC' || fail "$program is not static"
 else
   unzip -Z1 "$archive" | contents "$name/" "$archive"
   unzip -q "$archive" -d "$work"
@@ -44,21 +47,27 @@ else
     fail "$program imports $(tr '\n' ' ' <<<"$imports")"
 fi
 
-# The program from the archive, run on a file of its own.
-cd "$work"
-"${run[@]}" "$work/$name/$program" target.bin 4096 >output || fail "the program from $archive"
+# The program from the archive, run on a file of its own and with no arguments. As root, the Linux
+# one runs in a folder that holds nothing else as its root.
+usage() { local code=0; "$@" >usage || code=$?; ((code == 255)) && grep -q '^PRESIZER.exe FileName' usage; }
+where=$work exe=("${run[@]}" "$work/$name/$program")
+[[ $kind == linux && $(id -u) == 0 ]] && where=$work/root exe=(chroot "$work/root" /presizer) &&
+  mkdir "$where" && cp "$work/$name/$program" "$where"
+cd "$where"
+"${exe[@]}" target.bin 4096 >output || fail "the program from $archive"
 printf 'File Preallocation...Ok\r\n' | cmp -s - output && [[ $(stat -c %s target.bin) == 4096 ]] ||
   fail "the program from $archive printed $(od -c output | head -3)"
+usage "${exe[@]}" || fail "the program from $archive: no usage text"
 
 if [[ $kind == linux ]]; then
   # lintian also renders the manual page and fails on any groff warning in it.
-  lintian --fail-on error,warning "out/$deb" >&2 || fail "lintian"
+  lintian --fail-on error,warning "$work/out/$deb" >&2 || fail "lintian"
   # The C++ runtime is linked in, so libc is all the package needs.
-  [[ $(dpkg-deb -f "out/$deb" Depends) == "libc6 (>= "*")" ]] || fail "depends on more than libc6"
+  [[ $(dpkg-deb -f "$work/out/$deb" Depends) == "libc6 (>= "*")" ]] || fail "depends on more than libc6"
   if [[ $(id -u) == 0 ]]; then
     trap 'dpkg -r presizer >/dev/null 2>&1; rm -rf "$work"' EXIT
     apt-get install -y -qq "$work/out/$deb" >/dev/null || fail "apt-get install $deb"
-    /usr/bin/presizer >/dev/null || [[ $? == 255 ]] || fail "installed presizer: no usage text"
+    usage /usr/bin/presizer || fail "installed presizer: no usage text"
     [[ $(man -w presizer) == /usr/share/man/man1/presizer.1.gz ]] || fail "man -w presizer"
     apt-get remove -y -qq presizer >/dev/null && [[ ! -e /usr/bin/presizer ]] || fail "removal"
   else
