@@ -2,23 +2,23 @@
 # Makes the release files of one build tree with CPack and checks them as a user would: checksums,
 # names, contents and imports, the program run from the archive (the Linux one alone in a chroot),
 # the Debian package through lintian and apt, and last two fresh builds of the same sources, which
-# must match byte for byte.
+# must match byte for byte. RUNNER starts another processor's or system's program.
 #
-#   release.sh linux   CPACK BUILD_DIR VERSION
-#   release.sh windows CPACK BUILD_DIR VERSION OBJDUMP WINE
+#   release.sh linux   CPACK BUILD_DIR VERSION ARCH DEB_ARCH [RUNNER...]
+#   release.sh windows CPACK BUILD_DIR VERSION OBJDUMP RUNNER
 set -euo pipefail
-kind=$1 cpack=$2 build=$3 version=$4
+kind=$1 cpack=$2 build=$3 version=$4 preset=${3##*/}
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 if [[ $kind == linux ]]; then
-  name=presizer-$version-Linux archive=$name.tar.gz deb=presizer_${version}_amd64.deb
-  program=bin/presizer run=() preset=native
+  name=presizer-$version-Linux-$5 archive=$name.tar.gz deb=presizer_${version}_$6.deb
+  program=bin/presizer run=("${@:7}")
   files=(bin/presizer share/man/man1/presizer.1.gz share/doc/presizer/{changelog.gz,copyright})
 else
-  name=PRESIZER-$version-win64 archive=$name.zip deb= program=PRESIZER.exe run=("$6") preset=windows
+  name=PRESIZER-$version-win64 archive=$name.zip deb= program=PRESIZER.exe run=("$6")
   files=(PRESIZER.exe README.md)
 fi
 "$cpack" --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
@@ -48,11 +48,12 @@ else
 fi
 
 # The program from the archive, run on a file of its own and with no arguments. As root, the Linux
-# one runs in a folder that holds nothing else as its root.
+# one runs in a folder that holds nothing else (but a runner, itself static) as its root.
 usage() { local code=0; "$@" >usage || code=$?; ((code == 255)) && grep -q '^PRESIZER.exe FileName' usage; }
 where=$work exe=("${run[@]}" "$work/$name/$program")
-[[ $kind == linux && $(id -u) == 0 ]] && where=$work/root exe=(chroot "$work/root" /presizer) &&
-  mkdir "$where" && cp "$work/$name/$program" "$where"
+[[ $kind == linux && $(id -u) == 0 ]] && where=$work/root &&
+  exe=(chroot "$where" ${run:+"/${run##*/}"} "${run[@]:1}" /presizer) &&
+  mkdir "$where" && cp "$work/$name/$program" ${run:+"$run"} "$where"
 cd "$where"
 "${exe[@]}" target.bin 4096 >output || fail "the program from $archive"
 printf 'File Preallocation...Ok\r\n' | cmp -s - output && [[ $(stat -c %s target.bin) == 4096 ]] ||
@@ -67,7 +68,7 @@ if [[ $kind == linux ]]; then
   if [[ $(id -u) == 0 ]]; then
     trap 'dpkg -r presizer >/dev/null 2>&1; rm -rf "$work"' EXIT
     apt-get install -y -qq "$work/out/$deb" >/dev/null || fail "apt-get install $deb"
-    usage /usr/bin/presizer || fail "installed presizer: no usage text"
+    usage "${run[@]}" /usr/bin/presizer || fail "installed presizer: no usage text"
     [[ $(man -w presizer) == /usr/share/man/man1/presizer.1.gz ]] || fail "man -w presizer"
     apt-get remove -y -qq presizer >/dev/null && [[ ! -e /usr/bin/presizer ]] || fail "removal"
   else
