@@ -19,7 +19,7 @@ if [[ $kind == linux ]]; then
   files=(bin/presizer share/man/man1/presizer.1.gz share/doc/presizer/{changelog.gz,copyright})
 else
   name=PRESIZER-$version-win64 archive=$name.zip deb= program=PRESIZER.exe run=("$6")
-  files=(PRESIZER.exe README.md)
+  files=(PRESIZER.exe README.md LICENSE)
 fi
 "$cpack" --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
   fail "cpack: $(cat "$work/cpack.log")"
@@ -29,10 +29,10 @@ diff -u <(printf '%s\n' $archive{,.sha256} ${deb:+$deb $deb.sha256} | sort) <(ls
 sha256sum -c --quiet ./*.sha256 || fail "checksums"
 
 # The archive holds exactly the expected files, under one folder named like the archive; the
-# package holds the same under /usr.
-contents() { diff -u <(printf "$1%s\n" "${files[@]}" | sort) <(grep -v '/$' | sort) >&2 || fail "contents of $2"; }
+# package holds the same under /usr, with the licence in its copyright file.
+contents() { diff -u <(printf "$1%s\n" "${files[@]}" "${@:3}" | sort) <(grep -v '/$' | sort) >&2 || fail "contents of $2"; }
 if [[ $kind == linux ]]; then
-  tar -tzf "$archive" | contents "$name/" "$archive"
+  tar -tzf "$archive" | contents "$name/" "$archive" LICENSE
   dpkg-deb --fsys-tarfile "$deb" | tar -t | contents ./usr/ "$deb"
   tar -xzf "$archive" -C "$work"
   # The tarball's program needs nothing from the system: no loader, no libc.
