@@ -263,7 +263,7 @@ def test_cut_usage_text_is_a_failure(tmp_path):
     # written.
     log = str(tmp_path / "log")
     p = subprocess.Popen(["strace", "-o", log, "-e", "trace=write", "-e",
-                          "inject=write:delay_enter=300000:when=2"] + RUNNER + [PROGRAM], stdout=subprocess.PIPE)
+                          "inject=write:delay_enter=300000:when=2", *RUNNER, PROGRAM], stdout=subprocess.PIPE)
     assert p.stdout.read(128) == USAGE[:128]
     p.stdout.close()
     assert p.wait() == 1
