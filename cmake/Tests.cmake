@@ -30,17 +30,22 @@ presizer_test(unit_tests
 presizer_test(system_tests SOURCES privileges/token_test.cpp app/code_page_test.cpp
   LIBRARIES presizer_core presizer_platform)
 
-# The built program on real files, one case table for both programs: the Linux one directly, the
-# Windows one through Wine. Debian's python3 carries pytest.
+# The built program on real files, one case table for every program: the Linux one directly, the
+# Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
+# the tarball's static one; the sanitize build runs it on a dynamic program, and the release test
+# runs the package's. Debian's python3 carries pytest.
 set(PRESIZER_PYTHON /usr/bin/python3 CACHE FILEPATH "Python 3 with pytest")
 add_test(NAME program_tests
   COMMAND ${PRESIZER_PYTHON} -m pytest -q -p no:cacheprovider -o junit_family=legacy
     --basetemp=${CMAKE_BINARY_DIR}/program-tests --junitxml=${CMAKE_BINARY_DIR}/program-tests.xml
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/program_test.py)
-set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:presizer>")
-if(WIN32)
-  list(APPEND program_environment "PRESIZER_WINE=${PRESIZER_WINE64}")
-elseif(CMAKE_CXX_FLAGS MATCHES "sanitize=address")
+set(table_program presizer)
+if(TARGET presizer_static)
+  set(table_program presizer_static)
+endif()
+list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " runner)
+set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>" "PRESIZER_RUNNER=${runner}")
+if(CMAKE_CXX_FLAGS MATCHES "sanitize=address")
   list(APPEND program_environment "PRESIZER_SANITIZED=1")
 endif()
 set_tests_properties(program_tests PROPERTIES ENVIRONMENT "${program_environment}")
@@ -61,7 +66,8 @@ if(WIN32)
 else()
   add_test(NAME release_archive
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release.sh linux ${CMAKE_CPACK_COMMAND}
-      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_SYSTEM_PROCESSOR}
+      ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE} ${CMAKE_CROSSCOMPILING_EMULATOR})
 endif()
 # Releases are Release builds; the check is slow, so the sanitize preset's Debug build skips it.
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")

@@ -1,5 +1,6 @@
 # The built program on real files: what a script sees. One table of cases runs the Linux
-# program directly (PRESIZER_PROGRAM) and the Windows one through Wine (PRESIZER_WINE as well).
+# program (PRESIZER_PROGRAM) directly, or through the runner in PRESIZER_RUNNER: Wine for the
+# Windows one, qemu for another processor's.
 # Each case gives its target, arguments, words and exit code (per system where Wine answers
 # differently) and what may change on disk; every run also proves that nothing else was lost:
 # the kept bytes are compared before and after, new space must read as zeros, and growth on the
@@ -17,8 +18,9 @@ from collections import namedtuple
 import pytest
 
 PROGRAM = os.path.abspath(os.environ["PRESIZER_PROGRAM"])
-WINE = os.environ.get("PRESIZER_WINE")
+RUNNER = os.environ.get("PRESIZER_RUNNER", "").split()
 MODULE = os.path.basename(PROGRAM)
+WINE = RUNNER[0] if MODULE.endswith(".exe") else None
 MAX = str(2**63 - 1)
 USAGE = (b"PRESIZER.exe FileName FileSize\r\n  Fast creation of file on NTFS volume without "
          b"clearing it\r\n  $ before FileSize means hexadecimal value\r\n  Needs high privileges "
@@ -35,8 +37,9 @@ win32 = lambda code, text: GO + report("EWin32Error", f"Win32 Error.  Code: {cod
 NOT_INTEGER = report("EConvertError", "'abc' is not a valid integer value.")
 # words: None where they are not read; change: "same", "created", or the new length.
 Expect = namedtuple("Expect", "words code change")
-Case = namedtuple("Case", "name target initial args linux windows output", defaults=(None, "pipe"))
-LOST, LINUX_ONLY = Expect(None, 1, "same"), "the Linux program's case"
+# windows and qemu: what the program says under that runner, where it differs.
+Case = namedtuple("Case", "name target initial args linux windows output qemu", defaults=(None, "pipe", None))
+LOST, NATIVE_ONLY = Expect(None, 1, "same"), "the runner's outcome, not the program's"
 resized = lambda length, words=OK: Expect(words, 0 if words else 1, length)
 kept = lambda words, code=1: Expect(words, code, "same")
 # What each system says where the Linux and the Windows texts differ.
@@ -52,7 +55,7 @@ CASES = [
     Case("Grow", "file", b"hello", ["8192"], resized(8192)),
     Case("GrowOneByte", "file", b"", ["1"], resized(1)),
     # The system's split arguments end at the first empty one; Wine skips a pair of quotes.
-    Case("EmptyThirdArgument", "file", b"hello", ["8192", "", "x"], resized(8192), LINUX_ONLY),
+    Case("EmptyThirdArgument", "file", b"hello", ["8192", "", "x"], resized(8192), NATIVE_ONLY),
     Case("ShrinkToZero", "file", b"hello", ["+0"], resized(0)),
     Case("SameSize", "file", b"hello", ["   5"], kept(SAME, 0)),
     # Names outside any legacy code page, and look-alikes of a quote and a backslash, each
@@ -89,11 +92,12 @@ CASES = [
          kept(io("I/O error 433.", ""))),
     Case("ReadOnlyVolume", "readonly", None, ["100"], kept(io("I/O error 19.", "")),
          kept(io("File access denied.", ""))),
-    Case("RunningProgram", "running", None, ["100"], kept(io("I/O error 32.", ""))),
+    # Under qemu the running program is qemu; the file is only mapped, and qemu dies when it shrinks.
+    Case("RunningProgram", "running", None, ["100"], kept(io("I/O error 32.", "")), qemu=NATIVE_ONLY),
     # A file-size limit ends in a report, never a signal. Under Wine the limit reaches Wine's
     # own processes rather than the program's calls.
     Case("FileSizeLimit", "file", PATTERN, ["1000000", "x"], kept(io("I/O error 112.")),
-         LINUX_ONLY, "fsize"),
+         NATIVE_ONLY, "fsize"),
     # A console (/dev/full is a character device) takes each word at once, so a failed progress
     # word stops the run before the file is touched; a pipe or a file collects the words, so
     # the file is resized and the lost last write makes the exit code 1.
@@ -102,12 +106,12 @@ CASES = [
     Case("StdoutDevNull", "file", PATTERN, ["100000"], Expect(None, 0, 100000), None, "devnull"),
     Case("StdoutBrokenPipe", "file", PATTERN, ["100000"], resized(100000, None), None, "broken"),
     Case("StdoutFile", "file", PATTERN, ["100000"], resized(100000), None, "file"),
-    Case("StdoutFileOverLimit", "file", PATTERN, ["6000"], resized(6000, None), LINUX_ONLY,
+    Case("StdoutFileOverLimit", "file", PATTERN, ["6000"], resized(6000, None), NATIVE_ONLY,
          "file_over_limit"),
     # Too little memory to copy the arguments: a report, never a signal. (The sanitizers alone
     # need more than that.)
     *[Case("OutOfMemory", "file", PATTERN, ["5"] + ["a" * 120000] * 46,
-           kept(report("Exception", "Out of memory.")), LINUX_ONLY, "little_memory")
+           kept(report("Exception", "Out of memory.")), NATIVE_ONLY, "little_memory", NATIVE_ONLY)
       ] * (not os.environ.get("PRESIZER_SANITIZED")),
 ]
 
@@ -133,9 +137,8 @@ def run(args, output="pipe", program=PROGRAM, cwd="."):
     prepare = {"closed": lambda: os.close(1), "fsize": limit, "file_over_limit": limit,
                "little_memory": memory}.get(output)
     # Wine reads the arguments in the locale's character set.
-    p = subprocess.Popen(([WINE] if WINE else []) + [host(program)] + args, stdout=stdout,
-                         stderr=subprocess.PIPE, cwd=cwd, preexec_fn=prepare,
-                         env=dict(os.environ, LC_ALL="C.UTF-8"))
+    p = subprocess.Popen(RUNNER + [host(program)] + args, stdout=stdout, stderr=subprocess.PIPE,
+                         cwd=cwd, preexec_fn=prepare, env=dict(os.environ, LC_ALL="C.UTF-8"))
     if stdout != subprocess.PIPE:
         os.close(stdout)
     words, errors = p.communicate(timeout=120)
@@ -214,9 +217,9 @@ size = lambda path: ((os.lstat(path).st_size if os.path.isfile(path) else 0)  # 
 
 @pytest.mark.parametrize("case", CASES, ids=[c.name for c in CASES])
 def test_case(case, tmp_path, volume, record_property):
-    expect = case.windows if WINE and case.windows else case.linux
-    if expect == LINUX_ONLY:
-        pytest.skip(LINUX_ONLY)
+    expect = (case.windows if WINE else case.qemu if RUNNER else None) or case.linux
+    if expect == NATIVE_ONLY:
+        pytest.skip(NATIVE_ONLY)
     path = target(case, tmp_path, volume)
     before, regular, grows = size(path), os.path.isfile(path), isinstance(expect.change, int)
     keep = min(before or 0, expect.change) if grows else before or 0
@@ -287,7 +290,7 @@ def test_cut_usage_text_is_a_failure(tmp_path):
     # written.
     log = str(tmp_path / "log")
     p = subprocess.Popen(["strace", "-o", log, "-e", "trace=write", "-e",
-                          "inject=write:delay_enter=300000:when=2", PROGRAM], stdout=subprocess.PIPE)
+                          "inject=write:delay_enter=300000:when=2", *RUNNER, PROGRAM], stdout=subprocess.PIPE)
     assert p.stdout.read(128) == USAGE[:128]
     p.stdout.close()
     assert p.wait() == 1
@@ -301,7 +304,7 @@ def test_file_made_after_the_failed_open_is_kept(tmp_path):
     path, log, data = str(tmp_path / "t"), str(tmp_path / "log"), b"written by another program"
     open(log, "w").close()
     p = subprocess.Popen(["strace", "-f", "-o", log, "-P", path, "-e", "trace=openat", "-e",
-                          "inject=openat:delay_exit=1000000:when=1", PROGRAM, path, "100"],
+                          "inject=openat:delay_exit=1000000:when=1", *RUNNER, PROGRAM, path, "100"],
                          stdout=subprocess.PIPE)
     while p.poll() is None and "openat" not in open(log).read():
         time.sleep(0.01)
