@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstring>
+
 #include "platform/win32.h"
 #include "prealloc/target_file.h"
 
@@ -92,31 +94,23 @@ bool SameInCodePage(const char* narrow, const win32::WCHAR* wide, win32::DWORD c
   const win32::DWORD flags = utf8 ? win32::WC_ERR_INVALID_CHARS : win32::WC_NO_BEST_FIT_CHARS;
   win32::BOOL replaced = win32::FALSE;
   win32::BOOL* usedDefault = utf8 ? nullptr : &replaced;
-  // Both counts take the terminating NUL, so a call that worked never gives 0.
+  // Both counts take the terminating NUL, so a conversion that worked never gives 0.
   const int size =
       win32::WideCharToMultiByte(codePage, flags, wide, -1, nullptr, 0, nullptr, usedDefault);
   if (size <= 0) return false;
   std::string converted(static_cast<std::size_t>(size), '\0');
-  if (win32::WideCharToMultiByte(codePage, flags, wide, -1, &converted[0], size, nullptr,
-                                 usedDefault) != size) {
-    return false;
-  }
-  converted.pop_back();
-  if (replaced || converted != narrow) {
-    win32::SetLastError(win32::ERROR_NO_UNICODE_TRANSLATION);
-    return false;
-  }
-  return true;
+  return win32::WideCharToMultiByte(codePage, flags, wide, -1, &converted[0], size, nullptr,
+                                    usedDefault) == size &&
+         !replaced && std::strcmp(converted.c_str(), narrow) == 0;
 }
 
 void CheckCommandLineCodePage() {
-  const char* narrow = win32::GetCommandLineA();
-  const win32::WCHAR* wide = win32::GetCommandLineW();
   // Arguments that the system split are bytes, and the bytes given are the name opened.
-  if (narrow == nullptr || wide == nullptr || SameInCodePage(narrow, wide, win32::GetACP())) return;
-  if (win32::GetLastError() == win32::ERROR_SUCCESS) {
-    win32::SetLastError(win32::ERROR_NO_UNICODE_TRANSLATION);
+  const char* narrow = win32::GetCommandLineA();
+  if (narrow == nullptr || SameInCodePage(narrow, win32::GetCommandLineW(), win32::GetACP())) {
+    return;
   }
+  win32::SetLastError(win32::ERROR_NO_UNICODE_TRANSLATION);
   CheckLastError();
 }
 

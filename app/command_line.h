@@ -19,8 +19,7 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // True when `narrow`, the command line as this program reads it, holds exactly the characters of
 // `wide`, the command line the user gave, in code page `codePage`: none replaced by a default
-// character and none swapped for a look-alike. Otherwise false, with the reason as the system's
-// last error.
+// character and none swapped for a look-alike.
 bool SameInCodePage(const char* narrow, const win32::WCHAR* wide, win32::DWORD codePage);
 
 // Raises EWin32Error when the command line this program splits is not the one the user gave, so

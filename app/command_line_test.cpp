@@ -32,24 +32,27 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   }
 }
 
-using CodePage = fake::Test;
+using Flow = fake::Test;
 
-// A command line that the code page changed (a character replaced, or swapped for a look-alike
-// quote) ends the run before the token or the file is touched. UTF-8 takes no used-default flag.
-TEST_F(CodePage, RefusesACommandLineThatIsNotTheOneGiven) {
-  const std::tuple<const char*, std::u16string, win32::DWORD, bool> cases[] = {
-      {"p f 5", u"p f 5", 1252, true},
-      {"p f 5", u"p f 5", win32::CP_UTF8, true},
-      {"p f? 5", u"p f\uFF02 5", 1252, false},
-      {"p \"f\" 5 \"x\" 9", u"p \"f\uFF02 5 \uFF02x\" 9", 1252, false},
-      {"p g 5", u"p f 5", 1252, false},
+// The order of a run that splits its own command line: the usage text touches nothing; a command
+// line that the code page changed (a character replaced, or swapped for a look-alike quote) ends
+// the run before the token (t, a, x) or the file (o, e) is touched; otherwise the privileges come
+// first, once. UTF-8 takes no used-default flag.
+TEST_F(Flow, ChecksTheCodePageThenEnablesPrivilegesThenResizes) {
+  // clang-format off
+  const std::tuple<const char*, std::u16string, win32::DWORD, int, std::string> cases[] = {
+      {"p f 5", u"p f 5", 1252, 0, "taxoe"}, {"p f 5", u"p f 5", win32::CP_UTF8, 0, "taxoe"},
+      {"p f", u"p f\uFF02", 1252, 255, ""}, {"p f? 5", u"p f\uFF02 5", 1252, 1, ""},
+      {"p \"f\" 5 \"x\" 9", u"p \"f\uFF02 5 \uFF02x\" 9", 1252, 1, ""},
+      {"p g 5", u"p f 5", 1252, 1, ""}, {"p ? 5", u"p \xD800 5", win32::CP_UTF8, 1, ""},
   };
-  for (const auto& [narrow, wide, page, same] : cases) {
+  // clang-format on
+  for (const auto& [narrow, wide, page, code, calls] : cases) {
     SetUp();
     std::tie(fake.commandLine, fake.wideCommandLine, fake.codePage) = std::tie(narrow, wide, page);
-    EXPECT_EQ(RunPresizer(0, nullptr), same ? 0 : 1) << narrow;
-    EXPECT_EQ(fake.calls, same ? "taxoe" : "") << narrow;
-    EXPECT_EQ(fake.written.find("Code: 1113.") != std::string::npos, !same) << fake.written;
+    EXPECT_EQ(RunPresizer(0, nullptr), code) << narrow;
+    EXPECT_EQ(fake.calls, calls) << narrow;
+    EXPECT_EQ(fake.written.find("Code: 1113.") != std::string::npos, code == 1) << fake.written;
   }
 }
 

@@ -7,13 +7,11 @@
 namespace {
 
 TEST(FailureReport, AddsAPeriodOnlyWhereMissingAndIsCutAt1024) {
+  // clang-format off
   const std::pair<std::string, std::string> cases[] = {
-      {"Disk full", "Disk full."},
-      {"Done.", "Done."},
-      {"", ""},
-      {"'%s%n' a.b", "'%s%n' a.b."},
-      {std::string(2000, 'z'), std::string(1024 - 53, 'z')},
-  };
+      {"Disk full", "Disk full."}, {"Done.", "Done."}, {"", ""}, {"'%s%n' a.b", "'%s%n' a.b."},
+      {std::string(2000, 'z'), std::string(1024 - 53, 'z')}};
+  // clang-format on
   for (const auto& [message, tail] : cases) {
     EXPECT_EQ(FormatFailureReport("EConvertError", "m.exe", 0x1A2B, message),
               "Exception EConvertError in module m.exe at 00001A2B.\n" + tail);

@@ -26,9 +26,8 @@ presizer_test(unit_tests
     tests/fake_win32.cpp
   LIBRARIES presizer_core)
 
-# The real system through the real seam: the process token, and the code-page conversion.
-presizer_test(system_tests SOURCES privileges/token_test.cpp app/code_page_test.cpp
-  LIBRARIES presizer_core presizer_platform)
+# The real process token through the real seam.
+presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_core presizer_platform)
 
 # The built program on real files, one case table for every program: the Linux one directly, the
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
@@ -56,13 +55,6 @@ if(WIN32)
   add_test(NAME release_archive
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release.sh windows ${CMAKE_CPACK_COMMAND}
       ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_OBJDUMP} ${PRESIZER_WINE64})
-  # The version information and manifest of the Windows program, read back as the system reads them.
-  add_executable(resources_test tests/resources_test.cpp)
-  target_include_directories(resources_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_compile_definitions(resources_test PRIVATE PRESIZER_VERSION="${PROJECT_VERSION}")
-  target_link_libraries(resources_test PRIVATE version)
-  presizer_warnings(resources_test)
-  add_test(NAME windows_resources COMMAND resources_test $<TARGET_FILE:presizer>)
 else()
   add_test(NAME release_archive
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release.sh linux ${CMAKE_CPACK_COMMAND}

@@ -35,7 +35,6 @@ constexpr DWORD kErrorDevNotExist = 55;
 constexpr DWORD kErrorFileExists = 80;
 constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorBrokenPipe = 109;
-constexpr DWORD kErrorCallNotImplemented = 120;
 constexpr DWORD kErrorModNotFound = 126;
 constexpr DWORD kErrorProcNotFound = 127;
 constexpr DWORD kErrorDirNotEmpty = 145;
@@ -175,25 +174,24 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
     lastError = kErrorInvalidParameter;
     return FALSE;
   }
-  // From the first whole block past the old end: a block that the old end shares belongs to the
-  // old length and would survive the cut back to it.
-  const off_t block = info.st_blksize > 0 ? info.st_blksize : 1;
-  const off_t needed = validDataLength - (validLength[fd] + block - 1) / block * block;
-  // More than the volume has free is refused before anything is reserved: a reservation that
-  // fails part way can leave the file system's own records of the file larger (ext4 keeps the
-  // extent tree block it grew), and cutting the file back does not free that.
-  struct statvfs volume;
-  if (needed > 0 && ::fstatvfs(fd, &volume) == 0 &&
-      static_cast<std::uint64_t>(needed) >
-          static_cast<std::uint64_t>(volume.f_bfree) * volume.f_frsize) {
-    lastError = ERROR_DISK_FULL;
-    return FALSE;
-  }
-  // Reserves real blocks without writing data. Unlike Windows, the new space reads as zeros. Any
-  // failure, EINTR included, is a refusal: success must mean the space is really there.
-  if (needed > 0 && ::fallocate(fd, 0, validDataLength - needed, needed) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
+  const off_t start = validLength[fd];
+  if (validDataLength > start) {
+    // More than the volume has free is refused before anything is reserved: a reservation that
+    // fails part way can leave the file system's own records of the file larger (ext4 keeps the
+    // extent tree block it grew), and cutting the file back does not free that.
+    struct statvfs volume;
+    if (::fstatvfs(fd, &volume) == 0 &&
+        static_cast<std::uint64_t>(validDataLength - start) >
+            static_cast<std::uint64_t>(volume.f_bfree) * volume.f_frsize) {
+      lastError = ERROR_DISK_FULL;
+      return FALSE;
+    }
+    // Reserves real blocks without writing data. Unlike Windows, the new space reads as zeros.
+    // Any failure, EINTR included, is a refusal: success must mean the space is really there.
+    if (::fallocate(fd, 0, start, validDataLength - start) != 0) {
+      SetLastErrorFromErrno(errno);
+      return FALSE;
+    }
   }
   validLength[fd] = validDataLength;
   return TRUE;
@@ -208,8 +206,8 @@ const WCHAR* GetCommandLineW() { return nullptr; }
 // Arguments here are bytes, handed on as given; the tool converts no text.
 DWORD GetACP() { return CP_UTF8; }
 
+// Never called: with no command-line text there is nothing to compare.
 int WideCharToMultiByte(DWORD, DWORD, const WCHAR*, int, char*, int, const char*, BOOL*) {
-  lastError = kErrorCallNotImplemented;
   return 0;
 }
 

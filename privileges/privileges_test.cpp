@@ -1,6 +1,5 @@
 #include "privileges/privileges.h"
 
-#include "app/presizer_main.h"
 #include "tests/fake_win32.h"
 
 namespace {
@@ -33,14 +32,6 @@ TEST_F(Privileges, AreAllEnabledAndFailuresAreSilent) {
     }
     EXPECT_EQ(fake.adjusted.size(), calls.find('a') == 1 ? fake.privileges.size() : 0);
   }
-}
-
-// Once, before the target is opened (o), and never for the usage text.
-TEST_F(Privileges, AreEnabledBeforeTheFileIsTouched) {
-  const char* const run[] = {"p", "f", "abc", "x"};
-  RunPresizer(4, run);
-  RunPresizer(2, run);
-  EXPECT_EQ(fake.calls, "taxo");
 }
 
 }  // namespace

@@ -20,15 +20,17 @@ BOOL Fail(DWORD code) {
 }  // namespace
 
 const char* GetCommandLineA() { return state.commandLine; }
-const WCHAR* GetCommandLineW() {
-  return state.commandLine ? state.wideCommandLine.c_str() : nullptr;
-}
+const WCHAR* GetCommandLineW() { return state.wideCommandLine.c_str(); }
 DWORD GetACP() { return state.codePage; }
-// As the system does: UTF-8 takes no used-default flag, and a buffer is asked for by size first.
-int WideCharToMultiByte(DWORD page, DWORD, const WCHAR* wide, int, char* narrow, int size,
+// As the system does: the text ends in its NUL, a buffer is asked for by size first, and UTF-8
+// takes no used-default flag and fails on half a surrogate pair.
+int WideCharToMultiByte(DWORD page, DWORD, const WCHAR* wide, int count, char* narrow, int size,
                         const char*, BOOL* usedDefault) {
-  if (page == CP_UTF8 && usedDefault) return Fail(87);
   const std::u16string text(wide);
+  if (count != -1 || (!narrow && size) ||
+      (page == CP_UTF8 && (usedDefault || text.find(u'\xD800') != text.npos))) {
+    return Fail(87);
+  }
   for (std::size_t i = 0; narrow && i <= text.size() && i < static_cast<std::size_t>(size); ++i) {
     narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     if (text[i] >= 0x80 && usedDefault) *usedDefault = TRUE;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the release files of one build tree with CPack and checks them as a user would: checksums,
-# names, contents and imports, the program run from the archive (the Linux one alone in a chroot),
+# names, contents, imports and resources, the program run from the archive (the Linux one alone in a chroot),
 # the Debian package through lintian and apt, and last two fresh builds of the same sources, which
 # must match byte for byte. RUNNER starts another processor's or system's program.
 #
@@ -45,6 +45,19 @@ else
   imports=$("$5" -p "$work/$name/$program" | sed -n 's/^[[:space:]]*DLL Name: //p;/SetFileValidData/p')
   ! grep -q -v -i -x -E '(kernel32|advapi32|ntdll|msvcrt)\.dll' <<<"$imports" ||
     fail "$program imports $(tr '\n' ' ' <<<"$imports")"
+  # The resources as the loader finds them: the version strings, and the manifest as resource 1.
+  resources=$("${5%objdump}windres" -J coff -O rc -i "$work/$name/$program")
+  for wanted in "\"FileVersion\", \"$version\"" "\"ProductVersion\", \"$version\"" "1 24 /* RT_MANIFEST */" \
+    'level=""asInvoker"" uiAccess=""false""' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' \
+    '<longPathAware xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">true<' \
+    '<activeCodePage xmlns=""http://schemas.microsoft.com/SMI/2019/WindowsSettings"">UTF-8<'; do
+    grep -q -F -- "$wanted" <<<"$resources" || fail "the resources of $program lack $wanted"
+  done
+  # Without its manifest the program runs in the system's legacy code page, where a name with a
+  # look-alike quote is refused before anything is created.
+  "${5%objdump}objcopy" --remove-section .rsrc "$work/$name/$program" "$work/legacy.exe"
+  (cd "$work" && ! LC_ALL=C.UTF-8 "$6" legacy.exe 'victim＂ 0 ＂x' 100 >legacy && grep -q 'Code: 1113' legacy &&
+    [[ ! -e victim && ! -e 'victim＂ 0 ＂x' ]]) || fail "legacy code page: $(cat "$work/legacy")"
 fi
 
 # The program from the archive, run on a file of its own and with no arguments. As root, the Linux
