@@ -16,6 +16,7 @@ TEST(FailureReport, AddsAPeriodOnlyWhereMissingAndIsCutAt1024) {
     EXPECT_EQ(FormatFailureReport("EConvertError", "m.exe", 0x1A2B, message),
               "Exception EConvertError in module m.exe at 00001A2B.\n" + tail);
   }
+  EXPECT_EQ(CodePosition(win32::GetModuleHandleA(nullptr)), 0u);  // counted from the image
 }
 
 using Output = fake::Test;
@@ -39,6 +40,7 @@ TEST_F(Output, OddStandardOutputFailsTheWrite) {
     } catch (const EInOutError& error) {
       EXPECT_EQ(error.Code(), code);
     }
+    EXPECT_EQ(fake.written.size(), fake.shortWrite ? 127u : 0u);  // a buffer of 128, less one
     EXPECT_EQ(fake.calls, code == 103 ? "c" : "");     // a handle of unknown type is closed
     if (code != 103) WriteText("x");                   // buffered, and lost at the end
     EXPECT_EQ(FinishProcess(0), code == 103 ? 0 : 1);  // never opened: nothing is left to lose

@@ -19,15 +19,14 @@ namespace fake {
 struct State {
   std::string calls;  // a letter a call: o(pen file), e(nd set), t(oken opened), a(djusted),
                       // x (token closed), c(losed otherwise)
-  win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR;
+  win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR, codePage = win32::CP_UTF8;
   std::int64_t fileSize = 100, position = 0;
   bool writeFails = false, shortWrite = false, tokenOpenFails = false, tokenReadFails = false;
   bool adjustRefused = false;
   // The command line as the program reads it (none: split by the system) and as the user gave
-  // it, and the code page between them, where every character above 0x7F is replaced.
+  // it. The code page between them turns every character above 0x7F into '?'.
   const char* commandLine = nullptr;
   std::u16string wideCommandLine;
-  win32::DWORD codePage = win32::CP_UTF8;
   win32::DWORD sizeQueryError = 122, claimedCount = 0;
   std::string written;
   std::vector<win32::LUID_AND_ATTRIBUTES> privileges, adjusted;

@@ -199,11 +199,10 @@ def target(case, tmp_path, volume):
     path = {"missing_dir": path + "/none/target", "long_name": path + "n" * 294, "renamed":
             str(tmp_path / "target"), "devnull": "/dev/null", "running": program}.get(kind, path)
     make = {"dir": os.mkdir, "fifo": os.mkfifo, "loop": lambda p: os.symlink("target", p),
-            "socket": lambda p: socket.socket(socket.AF_UNIX).bind(p)}.get(kind, lambda p: None)
+            "socket": lambda p: socket.socket(socket.AF_UNIX).bind(p),
+            "running": lambda p: shutil.copy(PROGRAM, p), "renamed": lambda p: os.makedirs(
+                os.path.dirname(program)) or shutil.copy(PROGRAM, program)}.get(kind, lambda p: None)
     make(path)
-    if program:
-        os.makedirs(os.path.dirname(program), exist_ok=True)
-        shutil.copy(PROGRAM, program)
     if case.initial is not None:
         with open(path, "wb") as f:
             f.write(case.initial) if isinstance(case.initial, bytes) else f.truncate(case.initial)
@@ -255,7 +254,7 @@ def test_case(case, tmp_path, volume, record_property):
 @pytest.mark.parametrize("kind,fast", [("tmpfs", OK), ("ext4", OK), ("xfs", OK), ("btrfs", OK),
                                        ("ext2", OK if WINE else FAIL)])
 def test_file_system(kind, fast, volume):
-    where, length, hole = volume(kind, size="300m"), 64 << 20, 1 << 20
+    where, length, hole = volume(kind, size="300m"), 192 << 20, 128 << 20
     taken = lambda name: os.sync() or (os.stat(f"{where}/{name}").st_blocks, os.statvfs(where).f_bfree)
     for name, args, words in (("fast", [], fast), ("ordinary", ["x"], OK), ("full", [], FAIL)):
         open(f"{where}/{name}", "wb").write(PATTERN)
