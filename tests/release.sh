@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release files of one build tree with CPack and checks them as a user would: checksums,
-# names, contents, imports and resources, the program run from the archive (the Linux one alone in a chroot),
-# the Debian package through lintian and apt, and last two fresh builds of the same sources, which
-# must match byte for byte. RUNNER starts another processor's or system's program.
+# names, contents, imports and resources, the program run from the archive (the Linux one alone in
+# a chroot), the Debian package through lintian and apt, and last two fresh builds of the same
+# sources, which must match byte for byte. RUNNER starts another processor's or system's program.
 #
 #   release.sh linux   CPACK BUILD_DIR VERSION ARCH DEB_ARCH [RUNNER...]
 #   release.sh windows CPACK BUILD_DIR VERSION OBJDUMP RUNNER
