@@ -1,11 +1,14 @@
 # The built program on real files: what a script sees. One table of cases runs the Linux
 # program (PRESIZER_PROGRAM) directly, or through the runner in PRESIZER_RUNNER: Wine for the
 # Windows one, qemu for another processor's.
-# Each case gives its target, arguments, words and exit code (per system where Wine answers
-# differently) and what may change on disk; every run also proves that nothing else was lost:
-# the kept bytes are compared before and after, new space must read as zeros, and growth on the
-# fast path must be allocated while the ordinary path leaves a hole. Cases that need root skip
-# without it.
+#
+# A row gives the target, the arguments after it, the words, the exit code and the target's size
+# afterwards; where the Windows program answers otherwise under Wine, `wine` says how. Every run
+# also proves that nothing else was lost: the kept bytes are compared before and after, new space
+# must read as zeros, growth on the fast path must be allocated while the ordinary path leaves a
+# hole, and a bystander file and folder beside the target stay as they were. Cases that need root
+# skip without it.
+import enum
 import os
 import re
 import resource
@@ -13,160 +16,272 @@ import shutil
 import socket
 import subprocess
 import time
-from collections import namedtuple
+from dataclasses import dataclass
+from typing import Callable, Optional, Union
 
 import pytest
 
 PROGRAM = os.path.abspath(os.environ["PRESIZER_PROGRAM"])
 RUNNER = os.environ.get("PRESIZER_RUNNER", "").split()
 MODULE = os.path.basename(PROGRAM)
-WINE = RUNNER[0] if MODULE.endswith(".exe") else None
-USAGE = (b"PRESIZER.exe FileName FileSize\r\n  Fast creation of file on NTFS volume without "
-         b"clearing it\r\n  $ before FileSize means hexadecimal value\r\n  Needs high privileges "
-         b"(Admin is Ok)\r\n  Vista+ have to be executed with elevated privileges\r\n")
+UNDER_WINE = MODULE.endswith(".exe")
+UNDER_QEMU = bool(RUNNER) and not UNDER_WINE
+SANITIZED = os.environ.get("PRESIZER_SANITIZED") == "1"
+
+USAGE = ("PRESIZER.exe FileName FileSize\r\n"
+         "  Fast creation of file on NTFS volume without clearing it\r\n"
+         "  $ before FileSize means hexadecimal value\r\n"
+         "  Needs high privileges (Admin is Ok)\r\n"
+         "  Vista+ have to be executed with elevated privileges\r\n")
 GO = "File Preallocation..."
-OK, FAIL, SAME = GO + "Ok\r\n", GO + "Fail\r\n", "File Already Has This Size"
+OK = GO + "Ok\r\n"
+FAIL = GO + "Fail\r\n"
+SAME = "File Already Has This Size"
+LOST = None  # the words went where the test cannot read them
 PATTERN = bytes(65 + (i * 7) % 61 for i in range(4096))
+RENAMED = "renamed.exe" if UNDER_WINE else "renamed"
 
 
-report = lambda kind, text, module=MODULE: (
-    f"Exception {kind} in module {module} at ########.\n{text}\r\n")
-io = lambda text, after=GO: after + report("EInOutError", text)
-win32 = lambda code, text: GO + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
+def report(kind, text, module=MODULE):
+    # "########" stands for the raising code's position.
+    return f"Exception {kind} in module {module} at ########.\n{text}\r\n"
+
+
+def io_error(text, after=GO):
+    return after + report("EInOutError", text)
+
+
+def win32_error(code, text):
+    return GO + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
+
+
 NOT_INTEGER = report("EConvertError", "'abc' is not a valid integer value.")
-RENAMED = "renamed.exe" if WINE else "renamed"
-# words: None where they are not read; change: "same", "created", or the new length.
-Expect = namedtuple("Expect", "words code change")
-# windows and qemu: what the program says under that runner, where it differs.
-Case = namedtuple("Case", "name target initial args linux windows output qemu", defaults=(None, "pipe", None))
-LOST, NATIVE_ONLY = Expect(None, 1, "same"), "the runner's outcome, not the program's"
-resized = lambda length, words=OK: Expect(words, 0 if words else 1, length)
-kept = lambda words, code=1: Expect(words, code, "same")
+OUT_OF_MEMORY = f"Exception Exception in module {MODULE} at 00000000.\nOut of memory.\r\n"
+
+
+class Stdout(enum.Enum):
+    PIPE = "a pipe the test reads"
+    CLOSED = "no standard output at all"
+    DEV_FULL = "/dev/full, a character device that takes nothing"
+    DEV_NULL = "/dev/null"
+    BROKEN_PIPE = "a pipe whose reader is gone before the program starts"
+    FILE = "a file the test reads"
+    FILE_OVER_LIMIT = "a file of 8 KiB already, with a file-size limit of 8 KiB"
+    PIPE_WITH_FILE_SIZE_LIMIT = "a pipe, with a file-size limit of 8 KiB"
+    PIPE_WITH_LITTLE_MEMORY = "a pipe, with memory for the arguments once but not twice"
+
+
+@dataclass(frozen=True)
+class Outcome:  # what the Windows program does under Wine, where that differs
+    words: Optional[str]
+    code: int
+    size: Optional[int] = None
+
+
+# Folders of 40 characters, then a file: longer than Windows' 260 characters wherever the test's
+# folder lies.
+LONG_PATH = "/".join(["d" * 40] * 6 + ["f" * 50])
+
+
+# Makers of what a case's path names, each given the full path.
+def immutable_file(path):
+    with open(path, "wb") as f:
+        f.write(PATTERN)
+    if subprocess.run(["chattr", "+i", path]).returncode:
+        pytest.skip("chattr +i needs root and a file system with the attribute")
+
+
+def symlink_to_itself(path):
+    os.symlink(os.path.basename(path), path)
+
+
+def unix_socket(path):
+    socket.socket(socket.AF_UNIX).bind(path)
+
+
+def folders_above(path):
+    os.makedirs(os.path.dirname(path))
+
+
+def read_only_volume_above(path):
+    mount(os.path.dirname(path), "tmpfs", options=",ro")
+
+
+@dataclass(frozen=True)
+class Case:
+    name: str
+    args: list  # after the target
+    words: Optional[str]  # what a script sees on standard output, or LOST
+    code: int = 0
+    size: Optional[int] = None  # the target's size afterwards; None: as it was
+    path: str = "target"  # in the test's folder, beside a bystander file "victim" and folder "a"
+    make: Optional[Callable] = None  # makes what the path names; else nothing is there
+    content: Union[bytes, int, None] = None  # written to the target first; a number: a hole
+    program: Optional[str] = None  # run a copy of the program from this path in the folder
+    stdout: Stdout = Stdout.PIPE
+    wine: Optional[Outcome] = None
+
+
+def skip_if(condition, case, reason):
+    return pytest.param(case, id=case.name, marks=pytest.mark.skipif(condition, reason=reason))
 
 
 CASES = [
-    Case("Usage", "file", None, [], kept(USAGE.decode(), 255)),  # touches no file
-    Case("CreateHex", "file", None, ["$A9f"], resized(0xA9F)),
-    Case("CreateEmpty", "file", None, ["0"], Expect(SAME, 0, "created")),
-    Case("Grow", "file", b"hello", ["8192"], resized(8192)),
-    # The system's split arguments end at the first empty one; Wine skips a pair of quotes.
-    Case("EmptyThirdArgument", "file", b"hello", ["8192", "", "x"], resized(8192), NATIVE_ONLY),
-    Case("ShrinkToZero", "file", b"hello", ["+0"], resized(0)),
-    Case("SameSize", "file", b"hello", ["   5"], kept(SAME, 0)),
+    Case("Usage", [], USAGE, code=255),  # touches no file
+    Case("CreateHex", ["$A9f"], OK, size=0xA9F),
+    Case("CreateEmpty", ["0"], SAME, size=0),
+    Case("Grow", ["8192"], OK, size=8192, content=b"hello"),
+    skip_if(UNDER_WINE, Case("EmptyThirdArgument", ["8192", "", "x"], OK, size=8192,
+                             content=b"hello"), "Wine skips a pair of quotes"),
+    Case("ShrinkToZero", ["+0"], OK, size=0, content=b"hello"),
+    Case("SameSize", ["   5"], SAME, content=b"hello"),
     # Names outside any legacy code page, and look-alikes of a quote and a backslash, each
     # reach the one file they name.
-    Case("UnicodeName", "Привет-日本-😀.bin", None, ["100"], resized(100)),
-    Case("FullwidthQuote", "victim＂ 0 ＂x", None, ["100"], resized(100)),
-    Case("FullwidthBackslash", "a＼b", None, ["100"], resized(100)),
-    Case("RejectedSize", "file", PATTERN, ["abc"], kept(NOT_INTEGER)),
-    Case("RejectedSizeNewFile", "file", None, ["abc"], Expect(NOT_INTEGER, 1, "created")),
+    Case("UnicodeName", ["100"], OK, size=100, path="Привет-日本-😀.bin"),
+    Case("FullwidthQuote", ["100"], OK, size=100, path="victim＂ 0 ＂x"),
+    Case("FullwidthBackslash", ["100"], OK, size=100, path="a＼b"),
+    Case("RejectedSize", ["abc"], NOT_INTEGER, code=1, content=PATTERN),
+    Case("RejectedSizeNewFile", ["abc"], NOT_INTEGER, code=1, size=0),
     # The report names the program's own file, however long the folders above it.
-    Case("RenamedProgram", "renamed", None, ["abc"],
-         Expect(NOT_INTEGER.replace(MODULE, RENAMED), 1, "created")),
+    Case("RenamedProgram", ["abc"], NOT_INTEGER.replace(MODULE, RENAMED), code=1, size=0,
+         program=LONG_PATH + "/" + RENAMED),
     # A low half of all ones is a real size, not a failure; the high half counts.
-    Case("AllOnesLowHalf", "file", 2**32 - 1, ["4294967295"], kept(SAME, 0)),
-    Case("Above4GiB", "file", 2**32 + 5, ["$100000005"], kept(SAME, 0)),
-    Case("ShrinkFrom4GiB", "file", 2**32 + 5, ["4096", "x"], resized(4096)),
-    Case("Ordinary2p32", "file", b"hello", ["$100000000", "x"], resized(2**32)),
+    Case("AllOnesLowHalf", ["4294967295"], SAME, content=2**32 - 1),
+    Case("Above4GiB", ["$100000005"], SAME, content=2**32 + 5),
+    Case("ShrinkFrom4GiB", ["4096", "x"], OK, size=4096, content=2**32 + 5),
+    Case("Ordinary2p32", ["$100000000", "x"], OK, size=2**32, content=b"hello"),
     # ext4 refuses a position past its largest file; the seek refuses a negative one.
-    Case("Ordinary2p63m1", "file", b"hello", [str(2**63 - 1), "x"],
-         kept(win32(87, "Invalid argument")), kept(win32(87, "Invalid parameter"))),
-    Case("FastMinus1", "file", b"hello", ["-1"], kept(win32(131, "Invalid argument")),
-         kept(win32(131, "Negative seek"))),
+    Case("Ordinary2p63m1", [str(2**63 - 1), "x"], win32_error(87, "Invalid argument"), code=1,
+         content=b"hello", wine=Outcome(win32_error(87, "Invalid parameter"), code=1)),
+    Case("FastMinus1", ["-1"], win32_error(131, "Invalid argument"), code=1, content=b"hello",
+         wine=Outcome(win32_error(131, "Negative seek"), code=1)),
     # No ordinary file. Only a missing file is created: one that cannot be opened is kept.
-    Case("Directory", "dir", None, ["100"], kept(io("File access denied.", ""))),
-    Case("MissingDirectory", "missing_dir", None, ["100"], kept(io("Invalid filename.", ""))),
-    Case("LongName", "long_name", None, ["100"], kept(io("I/O error 206.", ""))),
-    Case("LongPath", "long_path", None, ["100"], resized(100), kept(io("I/O error 206.", ""))),
-    Case("Fifo", "fifo", None, ["100"], kept(win32(1, "Illegal seek")),
-         kept(win32(1, "Invalid function"))),
-    Case("DevNull", "devnull", None, ["100"], kept(io("I/O error 87.")),
-         kept(io("I/O error 6."))),
-    Case("Immutable", "immutable", PATTERN, ["100"], kept(io("File access denied.", ""))),
-    Case("SymlinkLoop", "loop", None, ["100"], kept(io("I/O error 1921.", ""))),
-    Case("Socket", "socket", None, ["100"], kept(io("I/O error 55.", "")),
-         kept(io("I/O error 433.", ""))),
-    Case("ReadOnlyVolume", "readonly", None, ["100"], kept(io("I/O error 19.", "")),
-         kept(io("File access denied.", ""))),
-    # Under qemu the running program is qemu; the file is only mapped, and qemu dies when it shrinks.
-    Case("RunningProgram", "running", None, ["100"], kept(io("I/O error 32.", "")), qemu=NATIVE_ONLY),
-    # A file-size limit ends in a report, never a signal. Under Wine the limit reaches Wine's
-    # own processes rather than the program's calls.
-    Case("FileSizeLimit", "file", PATTERN, ["1000000", "x"], kept(io("I/O error 112.")),
-         NATIVE_ONLY, "fsize"),
+    Case("Directory", ["100"], io_error("File access denied.", ""), code=1, make=os.mkdir),
+    Case("MissingDirectory", ["100"], io_error("Invalid filename.", ""), code=1,
+         path="none/target"),
+    Case("LongName", ["100"], io_error("I/O error 206.", ""), code=1, path="n" * 300),
+    Case("LongPath", ["100"], OK, size=100, path=LONG_PATH, make=folders_above,
+         wine=Outcome(io_error("I/O error 206.", ""), code=1)),
+    Case("Fifo", ["100"], win32_error(1, "Illegal seek"), code=1, make=os.mkfifo,
+         wine=Outcome(win32_error(1, "Invalid function"), code=1)),
+    Case("DevNull", ["100"], io_error("I/O error 87."), code=1, path="/dev/null",
+         wine=Outcome(io_error("I/O error 6."), code=1)),
+    Case("Immutable", ["100"], io_error("File access denied.", ""), code=1, make=immutable_file),
+    Case("SymlinkLoop", ["100"], io_error("I/O error 1921.", ""), code=1,
+         make=symlink_to_itself),
+    Case("Socket", ["100"], io_error("I/O error 55.", ""), code=1, make=unix_socket,
+         wine=Outcome(io_error("I/O error 433.", ""), code=1)),
+    Case("ReadOnlyVolume", ["100"], io_error("I/O error 19.", ""), code=1, path="ro/target",
+         make=read_only_volume_above, wine=Outcome(io_error("File access denied.", ""), code=1)),
+    skip_if(UNDER_QEMU, Case("RunningProgram", ["100"], io_error("I/O error 32.", ""), code=1,
+                             path=MODULE, program=MODULE),
+            "the running process is qemu, which dies when the mapped file shrinks"),
+    # A file-size limit ends in a report, never a signal.
+    skip_if(UNDER_WINE, Case("FileSizeLimit", ["1000000", "x"], io_error("I/O error 112."),
+                             code=1, content=PATTERN, stdout=Stdout.PIPE_WITH_FILE_SIZE_LIMIT),
+            "the limit reaches Wine's own processes rather than the program's calls"),
     # A console (/dev/full is a character device) takes each word at once, so a failed progress
     # word stops the run before the file is touched; a pipe or a file collects the words, so
     # the file is resized and the lost last write makes the exit code 1.
-    Case("StdoutClosed", "file", PATTERN, ["100000"], LOST, resized(100000, None), "closed"),
-    Case("StdoutDevFull", "file", PATTERN, ["100000"], LOST, None, "devfull"),
-    Case("StdoutDevNull", "file", PATTERN, ["100000"], Expect(None, 0, 100000), None, "devnull"),
-    Case("StdoutBrokenPipe", "file", PATTERN, ["100000"], resized(100000, None), None, "broken"),
-    Case("StdoutFile", "file", PATTERN, ["100000"], resized(100000), None, "file"),
-    Case("StdoutFileOverLimit", "file", PATTERN, ["6000"], resized(6000, None), NATIVE_ONLY,
-         "file_over_limit"),
-    # Too little memory to copy the arguments: a report, never a signal. (The sanitizers alone
-    # need more than that.)
-    *[Case("OutOfMemory", "file", PATTERN, ["5"] + ["a" * 120000] * 46,
-           kept(f"Exception Exception in module {MODULE} at 00000000.\nOut of memory.\r\n"),
-           NATIVE_ONLY, "little_memory", NATIVE_ONLY)
-      ] * (not os.environ.get("PRESIZER_SANITIZED")),
+    Case("StdoutClosed", ["100000"], LOST, code=1, content=PATTERN, stdout=Stdout.CLOSED,
+         wine=Outcome(LOST, code=1, size=100000)),
+    Case("StdoutDevFull", ["100000"], LOST, code=1, content=PATTERN, stdout=Stdout.DEV_FULL),
+    Case("StdoutDevNull", ["100000"], LOST, size=100000, content=PATTERN, stdout=Stdout.DEV_NULL),
+    Case("StdoutBrokenPipe", ["100000"], LOST, code=1, size=100000, content=PATTERN,
+         stdout=Stdout.BROKEN_PIPE),
+    Case("StdoutFile", ["100000"], OK, size=100000, content=PATTERN, stdout=Stdout.FILE),
+    skip_if(UNDER_WINE, Case("StdoutFileOverLimit", ["6000"], LOST, code=1, size=6000,
+                             content=PATTERN, stdout=Stdout.FILE_OVER_LIMIT),
+            "the limit reaches Wine's own processes rather than the program's calls"),
+    # Too little memory to copy the arguments: a report, never a signal.
+    skip_if(bool(RUNNER) or SANITIZED,
+            Case("OutOfMemory", ["5"] + ["a" * 120000] * 46, OUT_OF_MEMORY, code=1,
+                 content=PATTERN, stdout=Stdout.PIPE_WITH_LITTLE_MEMORY),
+            "the limit would fall on the runner, or on the sanitizers, which need more"),
 ]
 
 
-host = lambda path: "Z:" + path.replace("/", "\\") if WINE and path[:1] == "/" else path  # Wine's Z:
+def host(path):  # Wine sees the Linux root as drive Z:
+    return "Z:" + path.replace("/", "\\") if UNDER_WINE and path.startswith("/") else path
 
 
-def run(args, output="pipe", program=PROGRAM, cwd="."):
-    # The exit code and the words printed, or None where they are not read.
-    stdout, words_file = subprocess.PIPE, os.path.join(cwd, "words.txt")
-    if output.startswith("file"):  # after 8 KiB already there, over the limit, where so named
-        open(words_file, "wb").truncate(8192 if output == "file_over_limit" else 0)
-    if output.startswith(("dev", "file")):
-        stdout = os.open("/dev/" + output[3:] if output[:3] == "dev" else words_file, os.O_APPEND | os.O_WRONLY)
-    elif output == "broken":  # the reader is gone before the program starts
-        reader, stdout = os.pipe()
+def limit_file_size():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (8192, 8192))
+
+
+def limit_memory():  # room on the stack for 5.5 MB of arguments, and memory for them only once
+    resource.setrlimit(resource.RLIMIT_STACK, (32 << 20, 32 << 20))
+    resource.setrlimit(resource.RLIMIT_AS, (10 << 20, 10 << 20))
+
+
+def close_stdout():
+    os.close(1)
+
+
+# What the child does to itself between fork and exec.
+BEFORE_START = {Stdout.CLOSED: close_stdout, Stdout.FILE_OVER_LIMIT: limit_file_size,
+                Stdout.PIPE_WITH_FILE_SIZE_LIMIT: limit_file_size,
+                Stdout.PIPE_WITH_LITTLE_MEMORY: limit_memory}
+READABLE = (Stdout.PIPE, Stdout.FILE, Stdout.PIPE_WITH_FILE_SIZE_LIMIT,
+            Stdout.PIPE_WITH_LITTLE_MEMORY)
+
+
+def open_stdout(stdout, words_file):  # the descriptor the program writes to, or PIPE
+    if stdout == Stdout.DEV_FULL:
+        return os.open("/dev/full", os.O_WRONLY)
+    if stdout == Stdout.DEV_NULL:
+        return os.open("/dev/null", os.O_WRONLY)
+    if stdout == Stdout.BROKEN_PIPE:
+        reader, writer = os.pipe()
         os.close(reader)
+        return writer
+    if stdout in (Stdout.FILE, Stdout.FILE_OVER_LIMIT):
+        with open(words_file, "wb") as f:
+            f.truncate(8192 if stdout == Stdout.FILE_OVER_LIMIT else 0)
+        return os.open(words_file, os.O_APPEND | os.O_WRONLY)
+    return subprocess.PIPE
 
-    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (8192, 8192))
-    # Room on the stack for 5.5 MB of arguments, and memory for them once but not twice.
-    memory = lambda: [resource.setrlimit(r, (n << 20, n << 20)) for r, n in
-                      ((resource.RLIMIT_STACK, 32), (resource.RLIMIT_AS, 10))]
-    prepare = {"closed": lambda: os.close(1), "fsize": limit, "file_over_limit": limit,
-               "little_memory": memory}.get(output)
+
+def run(args, stdout=Stdout.PIPE, program=PROGRAM, cwd="."):
+    # The exit code, and the words printed or None where they cannot be read.
+    words_file = os.path.join(cwd, "words.txt")
+    descriptor = open_stdout(stdout, words_file)
     # Wine reads the arguments in the locale's character set.
-    p = subprocess.Popen(RUNNER + [host(program)] + args, stdout=stdout, stderr=subprocess.PIPE,
-                         cwd=cwd, preexec_fn=prepare, env=dict(os.environ, LC_ALL="C.UTF-8"))
-    if stdout != subprocess.PIPE:
-        os.close(stdout)
+    p = subprocess.Popen(RUNNER + [host(program)] + args, stdout=descriptor,
+                         stderr=subprocess.PIPE, cwd=cwd, preexec_fn=BEFORE_START.get(stdout),
+                         env=dict(os.environ, LC_ALL="C.UTF-8"))
+    if descriptor != subprocess.PIPE:
+        os.close(descriptor)
     words, errors = p.communicate(timeout=120)
     assert errors == b"", "nothing may go to standard error"
-    words = open(words_file, "rb").read() if output == "file" else words
-    return p.returncode, words if output in ("pipe", "fsize", "file", "little_memory") else None
+    if stdout == Stdout.FILE:
+        words = open(words_file, "rb").read()
+    return p.returncode, words if stdout in READABLE else None
 
 
-@pytest.fixture
-def volume(tmp_path):
-    # Mounts a new volume, tmpfs or a file system on a loop device, or skips.
-    mounted = []
+mounted = []
 
-    def mount(kind, size="1m", options=""):
-        where = str(tmp_path / kind)
-        os.makedirs(where)
-        args = ["-t", "tmpfs", "-o", f"size={size}{options}", "tmpfs"]
-        if kind != "tmpfs":
-            os.truncate(open(where + ".img", "wb").name, 300 << 20)
-            mkfs = ["mkfs." + kind, "-q"] + (["-F"] if kind.startswith("ext") else [])
-            if not shutil.which(mkfs[0]) or subprocess.run(mkfs + [where + ".img"]).returncode:
-                pytest.skip(f"{mkfs[0]} is missing or failed")
-            args = ["-o", "loop", where + ".img"]
-        if os.geteuid() != 0 or subprocess.run(["mount"] + args + [where]).returncode:
-            pytest.skip(f"{kind} cannot be mounted here (root is needed)")
-        mounted.append(where)
-        return where
 
-    yield mount
-    for where in mounted:
-        subprocess.run(["umount", where])
+def mount(where, kind, size="1m", options=""):  # a new volume on a new folder, or a skip
+    os.makedirs(where)
+    args = ["-t", "tmpfs", "-o", f"size={size}{options}", "tmpfs"]
+    if kind != "tmpfs":
+        os.truncate(open(where + ".img", "wb").name, 300 << 20)
+        mkfs = ["mkfs." + kind, "-q"] + (["-F"] if kind.startswith("ext") else [])
+        if not shutil.which(mkfs[0]) or subprocess.run(mkfs + [where + ".img"]).returncode:
+            pytest.skip(f"{mkfs[0]} is missing or failed")
+        args = ["-o", "loop", where + ".img"]
+    if os.geteuid() != 0 or subprocess.run(["mount"] + args + [where]).returncode:
+        pytest.skip(f"{kind} cannot be mounted here (root is needed)")
+    mounted.append(where)
+    return where
+
+
+@pytest.fixture(autouse=True)
+def unmount_at_end():
+    yield
+    while mounted:
+        subprocess.run(["umount", mounted.pop()])
 
 
 def ends(path, start, end):
@@ -179,70 +294,74 @@ def ends(path, start, end):
         return f.read(min(end - start, 1 << 20))
 
 
-zeros = lambda path, start, end: not ends(path, start, end).strip(b"\0")
-matches = lambda expected, printed: re.fullmatch(  # "########": the raising code's position
-    re.escape(expected).replace(re.escape("#" * 8), "(?!0{8})[0-9A-F]{8}").encode(), printed)
+def zeros(path, start, end):
+    return not ends(path, start, end).strip(b"\0")
 
 
-def target(case, tmp_path, volume):
-    kind = case.target
-    path = str(tmp_path / ("target" if kind.isascii() else kind))
-    (tmp_path / "victim").write_bytes(PATTERN)  # a file and a folder that no name may reach
+def matches(expected, printed):
+    pattern = re.escape(expected).replace(re.escape("#" * 8), "(?!0{8})[0-9A-F]{8}")
+    return re.fullmatch(pattern.encode(), printed) is not None
+
+
+def size(path):  # None: nothing there; 0: not a regular file
+    if not os.path.lexists(path):
+        return None
+    return os.lstat(path).st_size if os.path.isfile(path) else 0
+
+
+def case_name(case):
+    return case.name
+
+
+@pytest.mark.parametrize("case", CASES, ids=case_name)
+def test_case(case, tmp_path, record_property):
+    expect = case.wine if UNDER_WINE and case.wine else Outcome(case.words, case.code, case.size)
+    (tmp_path / "victim").write_bytes(PATTERN)
     (tmp_path / "a").mkdir()
-    if kind == "readonly":
-        path = volume("tmpfs", options=",ro") + "/target"
-    elif kind in ("long_path", "renamed"):  # short components, 300 characters in all
-        folder = str(tmp_path) + ("/" + "d" * 40) * ((240 - len(str(tmp_path))) // 41)
-        path = os.makedirs(folder) or folder + "/" + "f" * (300 - len(folder) - 1)
-    # The program itself, run from its own place: a copy, or one in a folder past 260 characters.
-    program = {"running": str(tmp_path / MODULE), "renamed": f"{path}/{RENAMED}"}.get(kind)
-    path = {"missing_dir": path + "/none/target", "long_name": path + "n" * 294, "renamed":
-            str(tmp_path / "target"), "devnull": "/dev/null", "running": program}.get(kind, path)
-    make = {"dir": os.mkdir, "fifo": os.mkfifo, "loop": lambda p: os.symlink("target", p),
-            "socket": lambda p: socket.socket(socket.AF_UNIX).bind(p),
-            "running": lambda p: shutil.copy(PROGRAM, p), "renamed": lambda p: os.makedirs(
-                os.path.dirname(program)) or shutil.copy(PROGRAM, program)}.get(kind, lambda p: None)
-    make(path)
-    if case.initial is not None:
-        with open(path, "wb") as f:
-            f.write(case.initial) if isinstance(case.initial, bytes) else f.truncate(case.initial)
-    if kind == "immutable" and subprocess.run(["chattr", "+i", path]).returncode:
-        pytest.skip("chattr +i needs root and a file system with the attribute")
-    return path, program or PROGRAM
+    path = str(tmp_path / case.path)
+    if case.make:
+        case.make(path)
+    program = PROGRAM
+    if case.program:
+        program = str(tmp_path / case.program)
+        os.makedirs(os.path.dirname(program), exist_ok=True)
+        shutil.copy(PROGRAM, program)
+    if isinstance(case.content, bytes):
+        open(path, "wb").write(case.content)
+    if isinstance(case.content, int):
+        os.truncate(open(path, "wb").name, case.content)
 
-
-size = lambda path: ((os.lstat(path).st_size if os.path.isfile(path) else 0)  # None: nothing
-                     if os.path.lexists(path) else None)
-
-
-@pytest.mark.parametrize("case", CASES, ids=[c.name for c in CASES])
-def test_case(case, tmp_path, volume, record_property):
-    expect = (case.windows if WINE else case.qemu if RUNNER else None) or case.linux
-    if expect == NATIVE_ONLY:
-        pytest.skip(NATIVE_ONLY)
-    path, program = target(case, tmp_path, volume)
-    before, regular, grows = size(path), os.path.isfile(path), isinstance(expect.change, int)
-    keep = min(before or 0, expect.change) if grows else before or 0
-    kept_bytes = regular and ends(path, 0, keep)
+    before, regular = size(path), os.path.isfile(path)
+    after = before if expect.size is None else expect.size
+    kept_bytes = ends(path, 0, min(before, after)) if regular else None
     try:
-        code, words = run([host(path)] + case.args, case.output, program, str(tmp_path))
+        code, words = run([host(path)] + case.args, case.stdout, program, str(tmp_path))
     finally:
-        if case.target == "immutable":
+        if case.make == immutable_file:
             subprocess.run(["chattr", "-i", path])
-    grows = grows and expect.change > (before or 0)
-    lost = size(path) != {"same": before, "created": 0}.get(expect.change, expect.change) or (
-        regular and ends(path, 0, keep) != kept_bytes) or (
-        grows and not zeros(path, before or 0, expect.change))
+
+    grown = after is not None and after > (before or 0)
+    lost = (size(path) != after or (regular and ends(path, 0, min(before, after)) != kept_bytes)
+            or (grown and not zeros(path, before or 0, after)))
     record_property("exit_code", code)
     record_property("nothing_lost", "no" if lost else "yes")
     assert code == expect.code
-    assert expect.words is None or matches(expect.words, words), words
+    if expect.words is not LOST:
+        assert matches(expect.words, words), words
     assert not lost, f"size before {before}, after {size(path)}"
-    assert (tmp_path / "victim").read_bytes() == PATTERN and not os.listdir(tmp_path / "a")
-    if grows:  # the fast path allocates, the ordinary one does not
+    assert (tmp_path / "victim").read_bytes() == PATTERN
+    assert os.listdir(tmp_path / "a") == []
+    if grown:  # the fast path allocates, the ordinary one leaves a hole
         allocated = os.stat(path).st_blocks * 512
-        fast = len(case.args) == 1 or case.args[1] == ""
-        assert allocated >= expect.change if fast else allocated < expect.change
+        if len(case.args) == 1 or case.args[1] == "":
+            assert allocated >= after
+        else:
+            assert allocated < after
+
+
+def blocks_and_free_space(where, name):
+    os.sync()
+    return os.stat(f"{where}/{name}").st_blocks, os.statvfs(where).f_bfree
 
 
 # "Ok" on the fast path must mean allocated blocks beyond the old end, and holes below it left
@@ -252,28 +371,28 @@ def test_case(case, tmp_path, volume, record_property):
 # Wine's own valid-data call reserves from the start of the file, holes included, and on ext4
 # and ext2 a refused one keeps what it took.
 @pytest.mark.parametrize("kind,fast", [("tmpfs", OK), ("ext4", OK), ("xfs", OK), ("btrfs", OK),
-                                       ("ext2", OK if WINE else FAIL)])
-def test_file_system(kind, fast, volume):
-    where, length, hole = volume(kind, size="300m"), 192 << 20, 128 << 20
-    taken = lambda name: os.sync() or (os.stat(f"{where}/{name}").st_blocks, os.statvfs(where).f_bfree)
+                                       ("ext2", OK if UNDER_WINE else FAIL)])
+def test_file_system(kind, fast, tmp_path):
+    where, length, hole = mount(str(tmp_path / kind), kind, size="300m"), 192 << 20, 128 << 20
     for name, args, words in (("fast", [], fast), ("ordinary", ["x"], OK), ("full", [], FAIL)):
         open(f"{where}/{name}", "wb").write(PATTERN)
         os.truncate(f"{where}/{name}", {"fast": hole, "full": 200 << 20}.get(name, len(PATTERN)))
-        before = taken(name)
+        before = blocks_and_free_space(where, name)
         wanted = str(length if name == "fast" else 1 << 30)
         assert run([host(f"{where}/{name}"), wanted] + args) == (0, words.encode()), name
     allocated = os.stat(where + "/fast").st_blocks * 512
     if fast == OK:
-        assert allocated >= length if WINE else length - hole <= allocated < length
+        assert allocated >= length if UNDER_WINE else length - hole <= allocated < length
         assert zeros(where + "/fast", len(PATTERN), length)
     for name, end in (("fast", length if fast == OK else hole), ("ordinary", 1 << 30),
                       ("full", 200 << 20)):
-        assert os.path.getsize(f"{where}/{name}") == end and ends(f"{where}/{name}", 0, 4096) == PATTERN
+        assert os.path.getsize(f"{where}/{name}") == end
+        assert ends(f"{where}/{name}", 0, 4096) == PATTERN
     assert os.stat(where + "/ordinary").st_blocks * 512 < 1 << 20
-    assert (WINE and kind in ("ext4", "ext2")) or taken("full") == before
+    assert (UNDER_WINE and kind in ("ext4", "ext2")) or blocks_and_free_space(where, "full") == before
 
 
-@pytest.mark.skipif(WINE is not None or not shutil.which("strace"), reason="strace, Linux")
+@pytest.mark.skipif(UNDER_WINE or not shutil.which("strace"), reason="strace, Linux")
 def test_file_made_after_the_failed_open_is_kept(tmp_path):
     # The open finds nothing and is held back; meanwhile another program writes the file, which
     # the create step must then open as it is.
@@ -289,24 +408,35 @@ def test_file_made_after_the_failed_open_is_kept(tmp_path):
     assert open(path, "rb").read() == data + bytes(100 - len(data))
 
 
-def sessions():
-    # The example sessions of README.md and of the manual page, each document's in one folder:
-    # a "$ " line is a command, the lines up to the next one are what it prints.
-    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    readme, man = (open(f"{top}/{name}").read() for name in ("README.md", "docs/presizer.1"))
-    man = re.sub(r"\\(\(aq|-|e)", lambda m: {"(aq": "'", "-": "-", "e": "\\"}[m[1]], man)
-    return [[(c, "".join(line + "\n" for line in o.split("\n") if line)) for text in blocks
-             for c, o in re.findall(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", text, re.M)]
-            for blocks in (re.findall(r"```sh\n(\$ .*?)```", readme, re.S),
-                           re.findall(r"\.EX\n(\$ .*?)\.EE", man, re.S))]
+def plain_character(escape):  # the manual page's escapes as a shell sees them
+    return {"\\(aq": "'", "\\-": "-", "\\e": "\\"}[escape[0]]
+
+
+def session(document):
+    # A document's example sessions: a "$ " line is a command, the lines up to the next one are
+    # what it prints.
+    text = open(os.path.join(os.path.dirname(__file__), "..", document)).read()
+    if document.endswith(".md"):
+        blocks = re.findall(r"```sh\n(\$ .*?)```", text, re.S)
+    else:
+        blocks = re.findall(r"\.EX\n(\$ .*?)\.EE", re.sub(r"\\\(aq|\\-|\\e", plain_character, text),
+                            re.S)
+    found = [re.findall(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", block, re.M) for block in blocks]
+    return [(command, "".join(line + "\n" for line in output.split("\n") if line))
+            for pairs in found for command, output in pairs]
+
+
+def mask_position(text):
+    return re.sub(r" at [0-9A-F]{8}\.\n", " at ########.\n", text.replace("\r\n", "\n"))
 
 
 @pytest.mark.skipif(bool(RUNNER), reason="the examples show the Linux program, run directly")
-@pytest.mark.parametrize("session", sessions(), ids=["README.md", "presizer.1"])
-def test_documented_session(session, tmp_path):
+@pytest.mark.parametrize("document", ["README.md", "docs/presizer.1"])
+def test_documented_session(document, tmp_path):
+    pairs = session(document)
     # Run in one shell, each command's status kept for the next one's "echo $?".
-    script = "".join(f"{c}\ns=$?; printf '\\0'; (exit $s)\n" for c, _ in session)
-    printed = subprocess.run(["bash", "-c", script], cwd=tmp_path, capture_output=True, env=dict(
-        os.environ, PATH=os.path.dirname(PROGRAM) + ":" + os.environ["PATH"])).stdout.decode()
-    mask = lambda text: re.sub(r" at [0-9A-F]{8}\.\n", " at ########.\n", text.replace("\r\n", "\n"))
-    assert [mask(o) for o in printed.split("\0")[:-1]] == [mask(o) for _, o in session]
+    script = "".join(f"{command}\ns=$?; printf '\\0'; (exit $s)\n" for command, _ in pairs)
+    env = dict(os.environ, PATH=os.path.dirname(PROGRAM) + ":" + os.environ["PATH"])
+    printed = subprocess.run(["bash", "-c", script], cwd=tmp_path, capture_output=True, env=env)
+    assert [mask_position(o) for o in printed.stdout.decode().split("\0")[:-1]] == [
+        mask_position(o) for _, o in pairs]
