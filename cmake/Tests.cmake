@@ -32,10 +32,16 @@ presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_c
 # The built program on real files, one case table for every program: the Linux one directly, the
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
 # the tarball's static one; the sanitize build runs it on a dynamic program, and the release test
-# runs the package's. Debian's python3 carries pytest.
-set(PRESIZER_PYTHON /usr/bin/python3 CACHE FILEPATH "Python 3 with pytest")
+# runs the package's.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest" RESULT_VARIABLE no_pytest
+  OUTPUT_QUIET ERROR_QUIET)
+if(no_pytest)
+  message(FATAL_ERROR "${Python3_EXECUTABLE} cannot import pytest: install it (Debian: "
+    "python3-pytest), or name an interpreter that has it with -DPython3_EXECUTABLE=...")
+endif()
 add_test(NAME program_tests
-  COMMAND ${PRESIZER_PYTHON} -m pytest -q -p no:cacheprovider -o junit_family=legacy
+  COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider -o junit_family=legacy
     --basetemp=${CMAKE_BINARY_DIR}/program-tests --junitxml=${CMAKE_BINARY_DIR}/program-tests.xml
     ${CMAKE_CURRENT_SOURCE_DIR}/tests/program_test.py)
 set(table_program presizer)
@@ -44,7 +50,7 @@ if(TARGET presizer_static)
 endif()
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " runner)
 set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>" "PRESIZER_RUNNER=${runner}")
-if(CMAKE_CXX_FLAGS MATCHES "sanitize=address")
+if(PRESIZER_SANITIZE)
   list(APPEND program_environment "PRESIZER_SANITIZED=1")
 endif()
 set_tests_properties(program_tests PROPERTIES ENVIRONMENT "${program_environment}")
