@@ -44,7 +44,6 @@ TEST_F(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
       {"p f", u"p f\uFF02", 1252, 255, ""}, {"p f? 5", u"p f\uFF02 5", 1252, 1, "Code: 1113"},
       {"p \"f\" 5 \"x\" 9", u"p \"f\uFF02 5 \uFF02x\" 9", 1252, 1, "Code: 1113"},
       {"p g 5", u"p f 5", 1252, 1, "Code: 1113"}, {"p ? 5", u"p \xD800 5", 65001, 1, "Code: 1113"},
-      {"p \"?\\\" 5", u"p \"\uFF02\\\" 5", 1252, 1, "Code: 1113"},
       {"p \"a\\\" 5", u"p \"a\\\" 5", 1252, 1, "Code: 123"}, {"p\\\"", u"p\\\"", 1252, 255, ""},
       {std::string(4097, 'p') + " f 5", std::u16string(4097, u'p') + u" f 5", 1252, 1, "Code: 206"},
   };

@@ -32,7 +32,8 @@ PATTERN = bytes(65 + (i * 7) % 61 for i in range(4096))
 report = lambda kind, text, module=MODULE: (
     f"Exception {kind} in module {module} at ########.\n{text}\r\n")
 io = lambda text, after=GO: after + report("EInOutError", text)
-win32 = lambda code, text: GO + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
+win32 = lambda code, text, after=GO: after + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
+INVALID_NAME = win32(123, "Invalid name", "")
 NOT_INTEGER = report("EConvertError", "'abc' is not a valid integer value.")
 RENAMED = "renamed.exe" if WINE else "renamed"
 # words: None where they are not read; change: "same", "created", or the new length.
@@ -104,6 +105,16 @@ CASES = [
     Case("StdoutFile", "file", PATTERN, ["100000"], resized(100000), None, "file"),
     Case("StdoutFileOverLimit", "file", PATTERN, ["6000"], resized(6000, None), NATIVE_ONLY,
          "file_over_limit"),
+    # The common quoting writes a quote inside a name as \", which would end a quoted stretch and
+    # hand the rest of the name on: "..\victim" and "a\x", with the size 0. The Windows program
+    # refuses it, and neither the bystander file nor the folder changes. (Not ASCII, so the table
+    # passes these names as given.) Elsewhere such a name is an ordinary file.
+    Case("BackslashQuote", 'é\\..\\"victim 0 z"', None, ["100"], resized(100), kept(INVALID_NAME)),
+    Case("QuoteInName", 'a"x 0 y"é', None, ["100"], resized(100), kept(INVALID_NAME)),
+    # No argument is cut: one past 4096 characters is refused before the file is made.
+    Case("Size4097Characters", "file", None, ["0" * 4093 + "1005"],
+         kept(win32(206, "File name too long", "")), kept(win32(206, "File name is too long", ""))),
+    Case("Size4096Characters", "file", None, ["0" * 4092 + "1005"], resized(1005)),
     # Too little memory to copy the arguments: a report, never a signal. (The sanitizers alone
     # need more than that.)
     *[Case("OutOfMemory", "file", PATTERN, ["5"] + ["a" * 120000] * 46,
