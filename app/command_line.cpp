@@ -16,39 +16,22 @@ class Splitter {
  public:
   explicit Splitter(std::string_view line) : line_(line) {}
 
+  // An argument is never cut: however long, it comes out whole, and the check before the run
+  // refuses it rather than let its tail become the next argument.
   std::string Next() {
-    if (inQuotes_ && pos_ < line_.size() && line_[pos_] == '"') {
-      // The stretch that was cut at the limit closes right here: nothing of it is left over.
-      inQuotes_ = false;
-      ++pos_;
-    }
-    if (!inQuotes_) SkipSeparators();
+    SkipSeparators();
     std::string argument;
+    bool inQuotes = false;
     while (pos_ < line_.size()) {
       char c = line_[pos_];
-      if (inQuotes_) {
-        if (c == '"') {
-          inQuotes_ = false;
-          ++pos_;
-          continue;
-        }
-        // A quoted stretch longer than the limit is cut like an unquoted one; the rest of the
-        // stretch, still quoted, begins the next argument.
-        if (argument.size() >= kMaxArgumentLength) break;
-        argument += c;
-        ++pos_;
-        continue;
-      }
-      if (c == '\0' || IsSeparator(c)) break;
-      if (argument.size() >= kMaxArgumentLength) break;
+      if (!inQuotes && IsSeparator(c)) break;
       ++pos_;
       if (c == '"') {
-        inQuotes_ = true;
+        inQuotes = !inQuotes;
       } else {
         argument += c;
       }
     }
-    if (pos_ >= line_.size()) inQuotes_ = false;
     return argument;
   }
 
@@ -68,7 +51,6 @@ class Splitter {
 
   std::string_view line_;
   std::size_t pos_ = 0;
-  bool inQuotes_ = false;
 };
 
 }  // namespace
@@ -112,6 +94,26 @@ void CheckCommandLineCodePage() {
   }
   win32::SetLastError(win32::ERROR_NO_UNICODE_TRANSLATION);
   CheckLastError();
+}
+
+void CheckArgumentsArriveWhole(const Arguments& arguments) {
+  // Callers join arguments with the common quoting, where \" stands for a quote inside an
+  // argument. Our splitting has no escape, so that quote would end the quoted stretch and hand the
+  // rest of a name to the next argument. No file name and no size holds a quote, and by our rules
+  // the pair is only ever written where a quoted folder ends in a backslash.
+  const char* commandLine = win32::GetCommandLineA();
+  if (commandLine != nullptr && std::strstr(commandLine, "\\\"") != nullptr) {
+    win32::SetLastError(win32::ERROR_INVALID_NAME);
+    CheckLastError();
+  }
+  // An argument holds at most 4096 characters. A longer one is refused whole, never cut: its
+  // tail would become the next argument, and a cut path names another file.
+  for (int i = 0; i <= arguments.Count(); ++i) {
+    if (arguments.Get(i).size() > kMaxArgumentLength) {
+      win32::SetLastError(win32::ERROR_FILENAME_EXCED_RANGE);
+      CheckLastError();
+    }
+  }
 }
 
 Arguments Arguments::FromSystem(int argc, const char* const* argv) {

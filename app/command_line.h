@@ -13,8 +13,8 @@
 constexpr std::size_t kMaxArgumentLength = 4096;
 
 // Splits a command line into arguments, the program first, ending at the first empty one.
-// Double quotes group and vanish; there is no escape character; an argument is cut at 4096
-// characters and the rest begins the next one.
+// Double quotes group and vanish; there is no escape character; an argument is never cut, however
+// long.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // True when `narrow`, the command line as this program reads it, holds exactly the characters of
@@ -43,5 +43,11 @@ class Arguments {
  private:
   std::vector<std::string> arguments_;  // the program and the counted arguments
 };
+
+// Raises EWin32Error when an argument may not be what the caller passed: 123 (ERROR_INVALID_NAME)
+// when a double quote stands right after a backslash in the command line, 206
+// (ERROR_FILENAME_EXCED_RANGE) when an argument, the program's own path included, is longer than
+// kMaxArgumentLength.
+void CheckArgumentsArriveWhole(const Arguments& arguments);
 
 #endif  // PRESIZER_APP_COMMAND_LINE_H_

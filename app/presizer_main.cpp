@@ -33,6 +33,8 @@ int RunPresizer(int argc, const char* const* argv) {
     }
     // Before the name is opened or created: a name changed by the code page names another file.
     CheckCommandLineCodePage();
+    // Likewise an argument that a quote after a backslash or the length limit would split.
+    CheckArgumentsArriveWhole(arguments);
     // Before the file is touched, so that the fast path finds whatever privilege the user holds.
     EnablePrivileges();
     fileOpenMode = 2;

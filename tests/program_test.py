@@ -51,10 +51,11 @@ def io_error(text, after=GO):
     return after + report("EInOutError", text)
 
 
-def win32_error(code, text):
-    return GO + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
+def win32_error(code, text, after=GO):
+    return after + report("EWin32Error", f"Win32 Error.  Code: {code}.\n{text}.")
 
 
+INVALID_NAME = win32_error(123, "Invalid name", after="")
 NOT_INTEGER = report("EConvertError", "'abc' is not a valid integer value.")
 OUT_OF_MEMORY = f"Exception Exception in module {MODULE} at 00000000.\nOut of memory.\r\n"
 
@@ -193,6 +194,16 @@ CASES = [
     skip_if(UNDER_WINE, Case("StdoutFileOverLimit", ["6000"], LOST, code=1, size=6000,
                              content=PATTERN, stdout=Stdout.FILE_OVER_LIMIT),
             "the limit reaches Wine's own processes rather than the program's calls"),
+    # The common quoting writes a quote inside a name as \", which by the tool's own splitting
+    # would end a quoted stretch and hand the rest on: to "victim" and "a\x", with the size 0.
+    # The Windows program refuses such a line; on Linux these are ordinary names.
+    Case("BackslashQuote", ["100"], OK, size=100, path='sub\\..\\"victim 0 z"',
+         wine=Outcome(INVALID_NAME, code=1)),
+    Case("QuoteInName", ["100"], OK, size=100, path='a"x 0 y"', wine=Outcome(INVALID_NAME, code=1)),
+    # No argument is cut: one past 4096 characters is refused before the file is made.
+    Case("Size4097Characters", ["0" * 4093 + "1005"], win32_error(206, "File name too long", ""),
+         code=1, wine=Outcome(win32_error(206, "File name is too long", ""), code=1)),
+    Case("Size4096Characters", ["0" * 4092 + "1005"], OK, size=1005),
     # Too little memory to copy the arguments: a report, never a signal.
     skip_if(bool(RUNNER) or SANITIZED,
             Case("OutOfMemory", ["5"] + ["a" * 120000] * 46, OUT_OF_MEMORY, code=1,
