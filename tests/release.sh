@@ -19,7 +19,7 @@ if [[ $kind == linux ]]; then
   files=(bin/presizer share/man/man1/presizer.1.gz share/doc/presizer/{changelog.gz,copyright})
 else
   name=PRESIZER-$version-win64 archive=$name.zip deb= program=PRESIZER.exe run=("$6")
-  files=(PRESIZER.exe README.md LICENSE)
+  files=(PRESIZER.exe PRESIZER.txt README.md LICENSE)
 fi
 "$cpack" --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
   fail "cpack: $(cat "$work/cpack.log")"
