@@ -38,7 +38,7 @@ if [[ $system == linux ]]; then
   # The tarball's program needs nothing from the system: no loader, no libc.
   ! readelf -l "$work/$name/$program" | grep -q -w -E 'INTERP|DYNAMIC' || fail "$program is not static"
 else
-  unzip -Z1 "$archive" | contents "$archive" "$name/" PRESIZER.exe README.md LICENSE
+  unzip -Z1 "$archive" | contents "$archive" "$name/" PRESIZER.exe PRESIZER.txt README.md LICENSE
   unzip -q "$archive" -d "$work"
   # The zip ships no DLL, so the program may import only the system's, and never SetFileValidData,
   # which it must not bind at load time.
