@@ -224,8 +224,8 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
     }
     // The block that holds the old end may be a hole. Reserved first, it would stay when a
     // refusal cuts the file back, so it comes last. Unlike Windows, the new space reads as zeros.
-    const off_t block = static_cast<off_t>(volume.f_frsize);
-    const off_t aligned = std::min<off_t>((start + block - 1) / block * block, validDataLength);
+    const off_t aligned =
+        std::min<off_t>(BlockStart(start + info.st_blksize - 1, info), validDataLength);
     if (!Reserve(fd, aligned, validDataLength) || !Reserve(fd, start, aligned)) return FALSE;
   }
   validLength[fd] = validDataLength;

@@ -28,6 +28,7 @@ const Row kRows[] = {
     {"NoValidDataCall", 0, 2, 100, 5000, "", Missing, kFail, 100, "o"},
     {"ThirdArgument", 0, 2, 100, 5000, "x", Granted, kOk, 5000, "oe"},
     {"OtherFamily", 0, 1, 100, 5000, "", Granted, kOk, 5000, "oe"},
+    {"Shrink", 0, 2, 5000, 100, "", Granted, kOk, 100, "oe"},
     {"DeniedFileKept", 5, 2, 100, 5000, "", Granted, "EInOutError File access denied", 100, "o"},
     {"TooManyOpenFiles", 4, 2, 100, 5000, "", Granted, "EInOutError Too many open files", 100, "o"},
 };

@@ -24,7 +24,6 @@ struct State {
   std::string calls;  // a letter a call: o(pen or create), e(nd set), v(alid data declared),
                       // t(oken opened), a(djusted), x (token closed), c(losed otherwise)
   win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR, codePage = win32::CP_UTF8;
-  win32::DWORD openError = 0;  // the open's error code; 0: the file opens
   ValidData validData = Missing;
   std::int64_t fileSize = 100, position = 0;
   bool writeFails = false, shortWrite = false, tokenOpenFails = false, tokenReadFails = false;
@@ -33,7 +32,7 @@ struct State {
   // it. The code page between them turns every character above 0x7F into '?'.
   const char* commandLine = nullptr;
   std::u16string wideCommandLine;
-  win32::DWORD sizeQueryError = 122, claimedCount = 0;
+  win32::DWORD sizeQueryError = 122, claimedCount = 0, openError = 0;  // 0: the file opens
   std::string written;
   std::vector<win32::LUID_AND_ATTRIBUTES> privileges, adjusted;
 };

@@ -272,14 +272,19 @@ def test_file_system(kind, fast, volume):
     assert os.stat(where + "/ordinary").st_blocks * 512 < 1 << 20
     assert (WINE and kind in ("ext4", "ext2")) or taken("full") == before
     # The old end in a hole and inside a block, and room for all but a MiB: the reservation may
-    # run out part way, and must then give back every block. (Wine brings its own call.)
-    open(f"{where}/edge", "wb").write(PATTERN)
-    os.truncate(f"{where}/edge", 5000)
+    # run out part way, and must then give back every block. The data lies in five pieces, so
+    # that ext4 keeps their list in a block of its own already. (Wine brings its own call.)
+    edge, end = f"{where}/edge", (4 << 16) + 5000
+    with open(edge, "wb") as f:
+        for piece in range(5):
+            f.seek(piece << 16)
+            f.write(PATTERN)
+        f.truncate(end)
     before, free = taken("edge"), os.statvfs(where)
-    wanted = 5000 + free.f_bfree * free.f_frsize - (1 << 20)
-    words = run([host(f"{where}/edge"), str(wanted)])[1]
+    wanted = end + free.f_bfree * free.f_frsize - (1 << 20)
+    words = run([host(edge), str(wanted)])[1]
     assert (WINE or taken("edge") == before) if words == FAIL.encode() else (
-        words == OK.encode() and taken("edge")[0] * 512 >= len(PATTERN) + wanted - 5000)
+        words == OK.encode() and taken("edge")[0] * 512 >= 5 * len(PATTERN) + wanted - end)
 
 
 @pytest.mark.skipif(WINE is not None or not shutil.which("strace"), reason="strace, Linux")
