@@ -8,11 +8,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -150,22 +153,55 @@ DWORD CodeForMissingEntry(const char* fileName) {
 int MoveAboveStandardDescriptors(int fd) {
   if (fd > 2) return fd;
   int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  int saved = errno;
+  // With a descriptor limit of 3 or less there is no number to move to: the table is full.
+  int saved = moved < 0 && errno == EINVAL ? EMFILE : errno;
   ::close(fd);
   errno = saved;
   return moved;
 }
 
-// Each open file's valid length, as Windows keeps it: the length the file had when it was
-// opened, lowered by every cut below it, raised only by SetFileValidData. Only the space beyond it
-// is reserved, so that cutting the file back to its old length frees all that a refused
-// reservation took, and holes below the old end stay holes.
+// Each open file's valid length, as Windows keeps it: at most the length the file had when its
+// end was last set, raised only by SetFileValidData. Only the space beyond it is reserved, so that
+// holes below the old end stay holes.
 std::unordered_map<int, off_t> validLength;
+
+// The old end of a file that grew from inside a hole. btrfs writes the block that holds that end
+// when the file grows, and cutting the file back to the old end keeps the block.
+std::unordered_map<int, off_t> endInHole;
+
+off_t BlockStart(off_t offset, const struct stat& info) {
+  return offset / info.st_blksize * info.st_blksize;
+}
+
+// Moves the file position; the caller sets it again.
+bool EndLiesInHole(int fd, const struct stat& info) {
+  if (info.st_size % info.st_blksize == 0) return false;
+  off_t data = ::lseek(fd, BlockStart(info.st_size, info), SEEK_DATA);
+  return data < 0 ? errno == ENXIO : data >= info.st_size;
+}
+
+// The superuser's reserve of a volume is for those who may pass its limits.
+bool MayUseReserve() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct sets[2]{};
+  return ::syscall(SYS_capget, &header, sets) == 0 &&
+         (sets[0].effective & (1u << CAP_SYS_RESOURCE)) != 0;
+}
+
+bool Reserve(int fd, off_t from, off_t to) {
+  // Any failure, EINTR included, is a refusal: success must mean the space is really there.
+  if (from < to && ::fallocate(fd, 0, from, to - from) != 0) {
+    SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
 
 BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
   int fd = FdFromHandle(file);
   struct stat info;
-  if (::fstat(fd, &info) != 0) {
+  struct statvfs volume;
+  if (::fstat(fd, &info) != 0 || ::fstatvfs(fd, &volume) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
   }
@@ -176,22 +212,21 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
   }
   const off_t start = validLength[fd];
   if (validDataLength > start) {
-    // More than the volume has free is refused before anything is reserved: a reservation that
-    // fails part way can leave the file system's own records of the file larger (ext4 keeps the
-    // extent tree block it grew), and cutting the file back does not free that.
-    struct statvfs volume;
-    if (::fstatvfs(fd, &volume) == 0 &&
-        static_cast<std::uint64_t>(validDataLength - start) >
-            static_cast<std::uint64_t>(volume.f_bfree) * volume.f_frsize) {
+    // More than this process may take is refused before anything is reserved: a reservation
+    // that fails part way can leave the file system's own records of the file larger (ext4
+    // keeps the extent tree block it grew), and cutting the file back does not free that.
+    const std::uint64_t room =
+        static_cast<std::uint64_t>(MayUseReserve() ? volume.f_bfree : volume.f_bavail) *
+        volume.f_frsize;
+    if (static_cast<std::uint64_t>(validDataLength - start) > room) {
       lastError = ERROR_DISK_FULL;
       return FALSE;
     }
-    // Reserves real blocks without writing data. Unlike Windows, the new space reads as zeros.
-    // Any failure, EINTR included, is a refusal: success must mean the space is really there.
-    if (::fallocate(fd, 0, start, validDataLength - start) != 0) {
-      SetLastErrorFromErrno(errno);
-      return FALSE;
-    }
+    // The block that holds the old end may be a hole. Reserved first, it would stay when a
+    // refusal cuts the file back, so it comes last. Unlike Windows, the new space reads as zeros.
+    const off_t aligned =
+        std::min<off_t>(BlockStart(start + info.st_blksize - 1, info), validDataLength);
+    if (!Reserve(fd, aligned, validDataLength) || !Reserve(fd, start, aligned)) return FALSE;
   }
   validLength[fd] = validDataLength;
   return TRUE;
@@ -330,17 +365,33 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh,
 BOOL SetEndOfFile(HANDLE file) {
   int fd = FdFromHandle(file);
   off_t position = ::lseek(fd, 0, SEEK_CUR);
-  if (position < 0 || ::ftruncate(fd, position) != 0) {
+  struct stat info;
+  if (position < 0 || ::fstat(fd, &info) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
   }
-  if (position < validLength[fd]) validLength[fd] = position;
+  const off_t grownFromHole = position > info.st_size && EndLiesInHole(fd, info) ? info.st_size : 0;
+  // Cut back to where it grew from a hole: that block becomes a hole again, before the cut, as
+  // the file system frees only whole blocks. Where it cannot punch, the block stays.
+  if (position != 0 && position == endInHole[fd]) {
+    ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, BlockStart(position, info),
+                info.st_blksize);
+  }
+  if (::lseek(fd, position, SEEK_SET) < 0 || ::ftruncate(fd, position) != 0) {
+    SetLastErrorFromErrno(errno);
+    return FALSE;
+  }
+  // Another program may have cut the file since it was opened: what lies beyond its length now
+  // is no valid data, whatever the open saw.
+  validLength[fd] = std::min({validLength[fd], info.st_size, position});
+  endInHole[fd] = grownFromHole;
   return TRUE;
 }
 
 BOOL CloseHandle(HANDLE object) {
   if (object == TokenHandle()) return TRUE;
   validLength.erase(FdFromHandle(object));
+  endInHole.erase(FdFromHandle(object));
   if (::close(FdFromHandle(object)) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;

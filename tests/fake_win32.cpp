@@ -42,13 +42,22 @@ BOOL IsDebuggerPresent() { return FALSE; }
 LONG UnhandledExceptionFilter(DWORD, const void*) { return 1; }
 void RaiseException(DWORD) { throw 0; }
 HMODULE GetModuleHandleA(const char* name) { return name ? &kernel32 : &image; }
-FARPROC GetProcAddress(HMODULE, const char*) { return nullptr; }  // as on a system without it
+BOOL SetFileValidData(HANDLE, LONGLONG length) {
+  state.calls += 'v';
+  return state.validData == fake::Granted && length == state.fileSize ? TRUE : Fail(5);
+}
+FARPROC GetProcAddress(HMODULE, const char* name) {
+  bool found = std::strcmp(name, "SetFileValidData") == 0 && state.validData != fake::Missing;
+  return found ? reinterpret_cast<FARPROC>(&SetFileValidData) : nullptr;
+}
 DWORD GetModuleFileNameA(HMODULE, char*, DWORD) { return 0; }
 BOOL GetVersionExA(OSVERSIONINFOA*) { return FALSE; }
 
-HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD disposition, DWORD, HANDLE) {
   state.calls += 'o';
-  return &file;
+  if (disposition != OPEN_EXISTING) state.fileSize = 0;  // only a missing file is created
+  state.lastError = disposition == OPEN_EXISTING ? state.openError : 0;
+  return state.lastError ? InvalidHandleValue() : &file;
 }
 DWORD GetFileSize(HANDLE, DWORD* high) {
   *high = 0;

@@ -1,6 +1,7 @@
 // A scripted system for the unit tests, linked in place of the real seam, for the branches that
-// no real system gives here: another platform family, a missing valid-data call, failing token
-// calls and odd writes. It logs the calls that matter, a letter each.
+// no real system gives here, or only to root: another platform family, a missing or refusing
+// valid-data call, failing opens and token calls, odd writes. It logs the calls that matter, a
+// letter each.
 #ifndef PRESIZER_TESTS_FAKE_WIN32_H_
 #define PRESIZER_TESTS_FAKE_WIN32_H_
 
@@ -16,10 +17,14 @@
 
 namespace fake {
 
+// What the system has for SetFileValidData: no such call, or one that refuses or grants.
+enum ValidData { Missing, Refused, Granted };
+
 struct State {
-  std::string calls;  // a letter a call: o(pen file), e(nd set), t(oken opened), a(djusted),
-                      // x (token closed), c(losed otherwise)
+  std::string calls;  // a letter a call: o(pen or create), e(nd set), v(alid data declared),
+                      // t(oken opened), a(djusted), x (token closed), c(losed otherwise)
   win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR, codePage = win32::CP_UTF8;
+  ValidData validData = Missing;
   std::int64_t fileSize = 100, position = 0;
   bool writeFails = false, shortWrite = false, tokenOpenFails = false, tokenReadFails = false;
   bool adjustRefused = false;
@@ -27,7 +32,7 @@ struct State {
   // it. The code page between them turns every character above 0x7F into '?'.
   const char* commandLine = nullptr;
   std::u16string wideCommandLine;
-  win32::DWORD sizeQueryError = 122, claimedCount = 0;
+  win32::DWORD sizeQueryError = 122, claimedCount = 0, openError = 0;  // 0: the file opens
   std::string written;
   std::vector<win32::LUID_AND_ATTRIBUTES> privileges, adjusted;
 };

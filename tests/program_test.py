@@ -401,6 +401,23 @@ def test_file_system(kind, fast, tmp_path):
         assert ends(f"{where}/{name}", 0, 4096) == PATTERN
     assert os.stat(where + "/ordinary").st_blocks * 512 < 1 << 20
     assert (UNDER_WINE and kind in ("ext4", "ext2")) or blocks_and_free_space(where, "full") == before
+    # The old end in a hole and inside a block, and room for all but a MiB: the reservation may
+    # run out part way, and must then give back every block. The data lies in five pieces, so
+    # that ext4 keeps their list in a block of its own already. (Wine brings its own call.)
+    edge, end = f"{where}/edge", (4 << 16) + 5000
+    with open(edge, "wb") as f:
+        for piece in range(5):
+            f.seek(piece << 16)
+            f.write(PATTERN)
+        f.truncate(end)
+    before, volume = blocks_and_free_space(where, "edge"), os.statvfs(where)
+    wanted = end + volume.f_bfree * volume.f_frsize - (1 << 20)
+    code, words = run([host(edge), str(wanted)])
+    if words == FAIL.encode():
+        assert UNDER_WINE or blocks_and_free_space(where, "edge") == before
+    else:
+        assert words == OK.encode()
+        assert os.stat(edge).st_blocks * 512 >= 5 * len(PATTERN) + wanted - end
 
 
 @pytest.mark.skipif(UNDER_WINE or not shutil.which("strace"), reason="strace, Linux")
