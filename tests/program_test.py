@@ -158,8 +158,7 @@ CASES = [
          wine=Outcome(win32_error(131, "Negative seek"), code=1)),
     # No ordinary file. Only a missing file is created: one that cannot be opened is kept.
     Case("Directory", ["100"], io_error("File access denied.", ""), code=1, make=os.mkdir),
-    Case("MissingDirectory", ["100"], io_error("Invalid filename.", ""), code=1,
-         path="none/target"),
+    Case("MissingDirectory", ["100"], io_error("Invalid filename.", ""), code=1, path="none/target"),
     Case("LongName", ["100"], io_error("I/O error 206.", ""), code=1, path="n" * 300),
     Case("LongPath", ["100"], OK, size=100, path=LONG_PATH, make=folders_above,
          wine=Outcome(io_error("I/O error 206.", ""), code=1)),
@@ -168,8 +167,7 @@ CASES = [
     Case("DevNull", ["100"], io_error("I/O error 87."), code=1, path="/dev/null",
          wine=Outcome(io_error("I/O error 6."), code=1)),
     Case("Immutable", ["100"], io_error("File access denied.", ""), code=1, make=immutable_file),
-    Case("SymlinkLoop", ["100"], io_error("I/O error 1921.", ""), code=1,
-         make=symlink_to_itself),
+    Case("SymlinkLoop", ["100"], io_error("I/O error 1921.", ""), code=1, make=symlink_to_itself),
     Case("Socket", ["100"], io_error("I/O error 55.", ""), code=1, make=unix_socket,
          wine=Outcome(io_error("I/O error 433.", ""), code=1)),
     Case("ReadOnlyVolume", ["100"], io_error("I/O error 19.", ""), code=1, path="ro/target",
@@ -205,8 +203,7 @@ CASES = [
          code=1, wine=Outcome(win32_error(206, "File name is too long", ""), code=1)),
     Case("Size4096Characters", ["0" * 4092 + "1005"], OK, size=1005),
     # Too little memory to copy the arguments: a report, never a signal.
-    skip_if(bool(RUNNER) or SANITIZED,
-            Case("OutOfMemory", ["5"] + ["a" * 120000] * 46, OUT_OF_MEMORY, code=1,
+    skip_if(bool(RUNNER) or SANITIZED, Case("OutOfMemory", ["5"] + ["a" * 120000] * 46, OUT_OF_MEMORY, code=1,
                  content=PATTERN, stdout=Stdout.PIPE_WITH_LITTLE_MEMORY),
             "the limit would fall on the runner, or on the sanitizers, which need more"),
 ]
