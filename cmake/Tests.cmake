@@ -32,10 +32,18 @@ presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_c
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
 # the tarball's static one; the sanitize build runs it on a dynamic program, and the release test
 # runs the package's.
+# The first python3 on the PATH that can import pytest: another one without it may come first.
+function(presizer_has_pytest result candidate)
+  execute_process(COMMAND ${candidate} -c "import pytest" RESULT_VARIABLE no_pytest
+    OUTPUT_QUIET ERROR_QUIET)
+  if(no_pytest)
+    set(${result} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+find_program(Python3_EXECUTABLE NAMES python3 VALIDATOR presizer_has_pytest)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest" RESULT_VARIABLE no_pytest
-  OUTPUT_QUIET ERROR_QUIET)
-if(no_pytest)
+presizer_has_pytest(has_pytest ${Python3_EXECUTABLE})
+if(DEFINED has_pytest)
   message(FATAL_ERROR "${Python3_EXECUTABLE} cannot import pytest: install it (Debian: "
     "python3-pytest), or name an interpreter that has it with -DPython3_EXECUTABLE=...")
 endif()
