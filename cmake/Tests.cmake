@@ -32,8 +32,8 @@ presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_c
 # The built program on real files, one case table for every program: the Linux one directly, the
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
 # the tarball's static one; the sanitize build runs it on a dynamic program, and the release test
-# runs the package's.
-# The first python3 on the PATH that can import pytest: another one without it may come first.
+# runs the package's. It runs with the first python3 on the PATH that can import pytest: another
+# one without it may come first.
 function(presizer_has_pytest result candidate)
   execute_process(COMMAND ${candidate} -c "import pytest" RESULT_VARIABLE no_pytest
     OUTPUT_QUIET ERROR_QUIET)

@@ -274,7 +274,8 @@ def mount(where, kind, size="1m", options=""):  # a new volume on a new folder, 
     os.makedirs(where)
     args = ["-t", "tmpfs", "-o", f"size={size}{options}", "tmpfs"]
     if kind != "tmpfs":
-        os.truncate(open(where + ".img", "wb").name, 300 << 20)
+        with open(where + ".img", "wb") as image:
+            image.truncate(300 << 20)
         mkfs = ["mkfs." + kind, "-q"] + (["-F"] if kind.startswith("ext") else [])
         if not shutil.which(mkfs[0]) or subprocess.run(mkfs + [where + ".img"]).returncode:
             pytest.skip(f"{mkfs[0]} is missing or failed")
@@ -337,7 +338,8 @@ def test_case(case, tmp_path, record_property):
     if isinstance(case.content, bytes):
         open(path, "wb").write(case.content)
     if isinstance(case.content, int):
-        os.truncate(open(path, "wb").name, case.content)
+        with open(path, "wb") as f:
+            f.truncate(case.content)
 
     before, regular = size(path), os.path.isfile(path)
     after = before if expect.size is None else expect.size
@@ -410,7 +412,7 @@ def test_file_system(kind, fast, tmp_path):
         f.truncate(end)
     before, volume = blocks_and_free_space(where, "edge"), os.statvfs(where)
     wanted = end + volume.f_bfree * volume.f_frsize - (1 << 20)
-    code, words = run([host(edge), str(wanted)])
+    _, words = run([host(edge), str(wanted)])
     if words == FAIL.encode():
         assert UNDER_WINE or blocks_and_free_space(where, "edge") == before
     else:
