@@ -1,7 +1,6 @@
 #include "app/failure_report.h"
 
-#include "app/presizer_main.h"
-
+#include "app/console.h"
 #include "tests/fake_win32.h"
 
 namespace {
@@ -21,29 +20,34 @@ TEST(FailureReport, AddsAPeriodOnlyWhereMissingAndIsCutAt1024) {
 
 using Output = fake::Test;
 
-// Standard output that no real system gives here: a handle of unknown type, a write that takes
-// less than it was given, a failure that leaves no code. A buffer's worth fails at once, and what
-// is left over is lost at the end, which makes the run a failure.
+// Standard output that no real system gives here. A buffer's worth (128 bytes) fails at once; a
+// handle of unknown type is closed and never written to.
 TEST_F(Output, OddStandardOutputFailsTheWrite) {
-  const std::pair<void (*)(fake::State&), std::int32_t> cases[] = {
-      {[](fake::State& s) { s.stdType = win32::FILE_TYPE_UNKNOWN; }, 103},
-      {[](fake::State& s) { s.shortWrite = true; }, 101},
-      {[](fake::State& s) { s.writeFails = true; }, 101},
+  struct Row {
+    const char* name;
+    win32::DWORD type;  // what the system says the handle is
+    fake::Write write;
+    std::int32_t code;    // of the EInOutError raised
+    std::size_t written;  // the bytes the system took
+    const char* calls;    // c: the handle was closed
   };
-  for (const auto& [arrange, code] : cases) {
+  const Row rows[] = {
+      {"UnknownType", win32::FILE_TYPE_UNKNOWN, fake::Whole, 103, 0, "c"},
+      {"ShortWrite", win32::FILE_TYPE_DISK, fake::Short, 101, 127, ""},
+      {"FailsWithoutCode", win32::FILE_TYPE_DISK, fake::FailsWithoutCode, 101, 0, ""},
+  };
+  for (const Row& row : rows) {
     SetUp();
-    fake.stdType = win32::FILE_TYPE_DISK;
-    arrange(fake);
+    fake.stdType = row.type;
+    fake.write = row.write;
     try {
       WriteText(std::string(200, 'x'));
-      ADD_FAILURE() << "not raised";
+      ADD_FAILURE() << row.name << ": not raised";
     } catch (const EInOutError& error) {
-      EXPECT_EQ(error.Code(), code);
+      EXPECT_EQ(error.Code(), row.code) << row.name;
     }
-    EXPECT_EQ(fake.written.size(), fake.shortWrite ? 127u : 0u);  // a buffer of 128, less one
-    EXPECT_EQ(fake.calls, code == 103 ? "c" : "");     // a handle of unknown type is closed
-    if (code != 103) WriteText("x");                   // buffered, and lost at the end
-    EXPECT_EQ(FinishProcess(0), code == 103 ? 0 : 1);  // never opened: nothing is left to lose
+    EXPECT_EQ(fake.written.size(), row.written) << row.name;
+    EXPECT_EQ(fake.calls, row.calls) << row.name;
   }
 }
 

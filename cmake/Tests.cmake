@@ -21,7 +21,6 @@ presizer_test(unit_tests
     app/failure_report_test.cpp
     app/size_argument_test.cpp
     prealloc/preallocate_test.cpp
-    prealloc/target_file_test.cpp
     privileges/privileges_test.cpp
     tests/fake_win32.cpp
   LIBRARIES presizer_core)

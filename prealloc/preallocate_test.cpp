@@ -29,6 +29,9 @@ const Row kRows[] = {
     {"ThirdArgument", 0, 2, 100, 5000, "x", Granted, kOk, 5000, "oe"},
     {"OtherFamily", 0, 1, 100, 5000, "", Granted, kOk, 5000, "oe"},
     {"Shrink", 0, 2, 5000, 100, "", Granted, kOk, 100, "oe"},
+    {"MissingFileCreated", 2, 2, 0, 5000, "", Granted, kOk, 5000, "ooev"},
+    // Another program made the file between the failed open and the create: it is kept.
+    {"FileMadeMeanwhileKept", 2, 2, 100, 100, "", Granted, "File Already Has This Size", 100, "oo"},
     {"DeniedFileKept", 5, 2, 100, 5000, "", Granted, "EInOutError File access denied", 100, "o"},
     {"TooManyOpenFiles", 4, 2, 100, 5000, "", Granted, "EInOutError Too many open files", 100, "o"},
 };

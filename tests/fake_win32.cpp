@@ -54,8 +54,10 @@ DWORD GetModuleFileNameA(HMODULE, char*, DWORD) { return 0; }
 BOOL GetVersionExA(OSVERSIONINFOA*) { return FALSE; }
 
 HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD disposition, DWORD, HANDLE) {
+  // The file as the system has it when asked: a row that opens a missing file sets its size 0,
+  // one whose file another program made between the open and the create sets that file's size.
   state.calls += 'o';
-  if (disposition != OPEN_EXISTING) state.fileSize = 0;  // only a missing file is created
+  if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) state.fileSize = 0;
   state.lastError = disposition == OPEN_EXISTING ? state.openError : 0;
   return state.lastError ? InvalidHandleValue() : &file;
 }
@@ -79,14 +81,21 @@ BOOL CloseHandle(HANDLE object) {
 HANDLE GetStdHandle(DWORD) { return &standardOutput; }
 DWORD GetFileType(HANDLE) { return state.stdType; }
 BOOL WriteFile(HANDLE, const void* bytes, DWORD count, DWORD* written, void*) {
-  if (state.writeFails) return Fail(0);
-  *written = state.shortWrite ? count - 1 : count;
+  if (state.write == fake::FailsWithoutCode) return Fail(0);
+  *written = state.write == fake::Short ? count - 1 : count;
   state.written.append(static_cast<const char*>(bytes), *written);
   return TRUE;
 }
 DWORD GetLastError() { return state.lastError; }
 void SetLastError(DWORD code) { state.lastError = code; }
-DWORD FormatMessageA(DWORD, const void*, DWORD, DWORD, char*, DWORD, void*) { return 0; }
+// Every code has the same text here, worded as the system words it: a sentence that ends in a
+// period, a space and a line end.
+DWORD FormatMessageA(DWORD, const void*, DWORD, DWORD, char* buffer, DWORD size, void*) {
+  const char text[] = "Text of the code. \r\n";
+  if (size < sizeof text) return 0;
+  std::memcpy(buffer, text, sizeof text);
+  return sizeof text - 1;
+}
 
 BOOL OpenProcessToken(HANDLE, DWORD access, HANDLE* handle) {
   state.calls += 't';

@@ -19,14 +19,18 @@ namespace fake {
 
 // What the system has for SetFileValidData: no such call, or one that refuses or grants.
 enum ValidData { Missing, Refused, Granted };
+// How the system takes a write to standard output: whole, all but a byte, or not at all while
+// leaving no error code.
+enum Write { Whole, Short, FailsWithoutCode };
 
 struct State {
   std::string calls;  // a letter a call: o(pen or create), e(nd set), v(alid data declared),
                       // t(oken opened), a(djusted), x (token closed), c(losed otherwise)
   win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR, codePage = win32::CP_UTF8;
+  Write write = Whole;
   ValidData validData = Missing;
   std::int64_t fileSize = 100, position = 0;
-  bool writeFails = false, shortWrite = false, tokenOpenFails = false, tokenReadFails = false;
+  bool tokenOpenFails = false, tokenReadFails = false;
   bool adjustRefused = false;
   // The command line as the program reads it (none: split by the system) and as the user gave
   // it. The code page between them turns every character above 0x7F into '?'.
