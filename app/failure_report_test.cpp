@@ -1,6 +1,7 @@
 #include "app/failure_report.h"
 
 #include "app/console.h"
+#include "app/presizer_main.h"
 #include "tests/fake_win32.h"
 
 namespace {
@@ -20,11 +21,14 @@ TEST(FailureReport, AddsAPeriodOnlyWhereMissingAndIsCutAt1024) {
 
 using Output = fake::Test;
 
-// Standard output that no real system gives here. A buffer's worth (128 bytes) fails at once; a
-// handle of unknown type is closed and never written to.
+// Standard output as the scripted system gives it: none at all, a handle of unknown type (closed,
+// never written to), a write that takes all but a byte, or one that fails with a code or leaving
+// none. A buffer's worth (128 bytes) fails at once, and what did not fit before the failure is
+// dropped, so the end of the run finds nothing left to write.
 TEST_F(Output, OddStandardOutputFailsTheWrite) {
   struct Row {
     const char* name;
+    bool hasHandle;
     win32::DWORD type;  // what the system says the handle is
     fake::Write write;
     std::int32_t code;    // of the EInOutError raised
@@ -32,12 +36,15 @@ TEST_F(Output, OddStandardOutputFailsTheWrite) {
     const char* calls;    // c: the handle was closed
   };
   const Row rows[] = {
-      {"UnknownType", win32::FILE_TYPE_UNKNOWN, fake::Whole, 103, 0, "c"},
-      {"ShortWrite", win32::FILE_TYPE_DISK, fake::Short, 101, 127, ""},
-      {"FailsWithoutCode", win32::FILE_TYPE_DISK, fake::FailsWithoutCode, 101, 0, ""},
+      {"NoHandle", false, win32::FILE_TYPE_DISK, fake::Whole, 103, 0, ""},
+      {"UnknownType", true, win32::FILE_TYPE_UNKNOWN, fake::Whole, 103, 0, "c"},
+      {"ShortWrite", true, win32::FILE_TYPE_DISK, fake::Short, 101, 127, ""},
+      {"Fails", true, win32::FILE_TYPE_DISK, fake::Fails, 109, 0, ""},
+      {"FailsWithoutCode", true, win32::FILE_TYPE_DISK, fake::FailsWithoutCode, 101, 0, ""},
   };
   for (const Row& row : rows) {
     SetUp();
+    fake.hasStandardOutput = row.hasHandle;
     fake.stdType = row.type;
     fake.write = row.write;
     try {
@@ -46,6 +53,7 @@ TEST_F(Output, OddStandardOutputFailsTheWrite) {
     } catch (const EInOutError& error) {
       EXPECT_EQ(error.Code(), row.code) << row.name;
     }
+    EXPECT_EQ(FinishProcess(0), 0) << row.name;
     EXPECT_EQ(fake.written.size(), row.written) << row.name;
     EXPECT_EQ(fake.calls, row.calls) << row.name;
   }

@@ -78,9 +78,10 @@ BOOL CloseHandle(HANDLE object) {
   state.calls += object == &token ? 'x' : 'c';
   return TRUE;
 }
-HANDLE GetStdHandle(DWORD) { return &standardOutput; }
+HANDLE GetStdHandle(DWORD) { return state.hasStandardOutput ? &standardOutput : nullptr; }
 DWORD GetFileType(HANDLE) { return state.stdType; }
 BOOL WriteFile(HANDLE, const void* bytes, DWORD count, DWORD* written, void*) {
+  if (state.write == fake::Fails) return Fail(109);
   if (state.write == fake::FailsWithoutCode) return Fail(0);
   *written = state.write == fake::Short ? count - 1 : count;
   state.written.append(static_cast<const char*>(bytes), *written);

@@ -19,14 +19,15 @@ namespace fake {
 
 // What the system has for SetFileValidData: no such call, or one that refuses or grants.
 enum ValidData { Missing, Refused, Granted };
-// How the system takes a write to standard output: whole, all but a byte, or not at all while
-// leaving no error code.
-enum Write { Whole, Short, FailsWithoutCode };
+// How the system takes a write to standard output: whole, all but a byte, not at all with the
+// code of a broken pipe (109), or not at all leaving no code.
+enum Write { Whole, Short, Fails, FailsWithoutCode };
 
 struct State {
   std::string calls;  // a letter a call: o(pen or create), e(nd set), v(alid data declared),
                       // t(oken opened), a(djusted), x (token closed), c(losed otherwise)
   win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR, codePage = win32::CP_UTF8;
+  bool hasStandardOutput = true;  // a process started without one has none
   Write write = Whole;
   ValidData validData = Missing;
   std::int64_t fileSize = 100, position = 0;

@@ -87,6 +87,10 @@ def symlink_to_itself(path):
     os.symlink(os.path.basename(path), path)
 
 
+def symlink_into_missing_folder(path):
+    os.symlink("none/target", path)
+
+
 def unix_socket(path):
     socket.socket(socket.AF_UNIX).bind(path)
 
@@ -202,6 +206,8 @@ CASES = [
          wine=Outcome(io_error("I/O error 6."))),
     Case("Immutable", ["100"], open_error("File access denied."), code=1, make=immutable_file),
     Case("SymlinkLoop", ["100"], open_error("I/O error 1921."), code=1, make=symlink_to_itself),
+    Case("DanglingSymlink", ["100"], open_error("File not found."), code=1,
+         make=symlink_into_missing_folder),
     Case("Socket", ["100"], open_error("I/O error 55."), code=1, make=unix_socket,
          wine=Outcome(open_error("I/O error 433."))),
     Case("ReadOnlyVolume", ["100"], open_error("I/O error 19."), code=1, path="ro/target",
