@@ -70,7 +70,8 @@ TEST_F(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
   // clang-format off
   const std::tuple<std::string, std::u16string, win32::DWORD, int, const char*> cases[] = {
       {"p f 5", u"p f 5", 1252, 0, ""}, {"p f 5", u"p f 5", win32::CP_UTF8, 0, ""},
-      {"p f", u"p f\uFF02", 1252, 255, ""}, {"p f? 5", u"p f\uFF02 5", 1252, 1, "Code: 1113.\nText of the code.\r\n"},
+      {"p f", u"p f\uFF02", 1252, 255, ""},
+      {"p f? 5", u"p f\uFF02 5", 1252, 1, "Code: 1113.\nText of the code.\r\n"},
       {"p \"f\" 5 \"x\" 9", u"p \"f\uFF02 5 \uFF02x\" 9", 1252, 1, "Code: 1113"},
       {"p g 5", u"p f 5", 1252, 1, "Code: 1113"}, {"p ? 5", u"p \xD800 5", 65001, 1, "Code: 1113"},
       {"p \"a\\\" 5", u"p \"a\\\" 5", 1252, 1, "Code: 123"}, {"p\\\"", u"p\\\"", 1252, 255, ""},
