@@ -30,35 +30,6 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   }
 }
 
-// Arguments that the system split: argument 0 is the program's path, or empty where the system
-// gave none, and the count ends at argc or at the first empty argument. Beyond it every argument
-// is empty.
-TEST(FromSplit, KeepsTheArgumentsBeforeTheFirstEmptyOne) {
-  const char* const given[] = {"p", "f", "5", "", "x", nullptr};
-  const char* const noProgram[] = {nullptr, "f", nullptr};
-  struct Row {
-    const char* name;
-    int argc;
-    const char* const* argv;
-    Args expected;  // arguments 0 to Count()
-  };
-  const Row rows[] = {
-      {"EndsAtTheEmptyOne", 5, given, {"p", "f", "5"}},
-      {"EndsAtArgc", 2, given, {"p", "f"}},
-      {"ProgramOnly", 1, given, {"p"}},
-      {"Nothing", 0, given, {""}},
-      {"NoProgramPath", 2, noProgram, {"", "f"}},
-  };
-  for (const Row& row : rows) {
-    const Arguments arguments = Arguments::FromSplit(row.argc, row.argv);
-    Args got;
-    for (int i = 0; i <= arguments.Count(); ++i) got.push_back(arguments.Get(i));
-    EXPECT_EQ(got, row.expected) << row.name;
-    EXPECT_EQ(arguments.Get(-1), "") << row.name;
-    EXPECT_EQ(arguments.Get(arguments.Count() + 1), "") << row.name;
-  }
-}
-
 using Flow = fake::Test;
 
 // The order of a run that splits its own command line: the usage text touches nothing; a command

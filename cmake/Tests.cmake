@@ -21,12 +21,11 @@ presizer_test(unit_tests
     app/failure_report_test.cpp
     app/size_argument_test.cpp
     prealloc/preallocate_test.cpp
-    privileges/privileges_test.cpp
     tests/fake_win32.cpp
   LIBRARIES presizer_core)
 
-# The real process token through the real seam.
-presizer_test(token_tests SOURCES privileges/token_test.cpp LIBRARIES presizer_core presizer_platform)
+# The real seam: the Linux stand-ins, or under Wine the system's own calls.
+presizer_test(seam_tests SOURCES platform/win32_test.cpp LIBRARIES presizer_core presizer_platform)
 
 # The built program on real files, one case table for every program: the Linux one directly, the
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs

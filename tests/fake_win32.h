@@ -1,6 +1,6 @@
 // A scripted system for the unit tests, linked in place of the real seam, for the branches that
 // no real system gives here, or only to root: another platform family, a missing or refusing
-// valid-data call, failing opens and token calls, odd writes. It logs the calls that matter, a
+// valid-data call, failing opens, odd writes. It logs the calls that matter, a
 // letter each.
 #ifndef PRESIZER_TESTS_FAKE_WIN32_H_
 #define PRESIZER_TESTS_FAKE_WIN32_H_
@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "app/console.h"
 #include "platform/win32.h"
@@ -31,15 +30,12 @@ struct State {
   Write write = Whole;
   ValidData validData = Missing;
   std::int64_t fileSize = 100, position = 0;
-  bool tokenOpenFails = false, tokenReadFails = false;
-  bool adjustRefused = false;
   // The command line as the program reads it (none: split by the system) and as the user gave
   // it. The code page between them turns every character above 0x7F into '?'.
   const char* commandLine = nullptr;
   std::u16string wideCommandLine;
-  win32::DWORD sizeQueryError = 122, claimedCount = 0, openError = 0;  // 0: the file opens
+  win32::DWORD openError = 0;  // 0: the file opens
   std::string written;
-  std::vector<win32::LUID_AND_ATTRIBUTES> privileges, adjusted;
 };
 extern State state;
 

@@ -1,0 +1,106 @@
+// The seam as each program has it: the Linux stand-ins must fail where kernel32 and advapi32 fail,
+// with the code they leave, wherever the tool reads the answer. The same checks run against the
+// real calls under Wine.
+#include "platform/win32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "privileges/privileges.h"
+
+namespace {
+
+using namespace win32;
+
+constexpr DWORD kErrorInvalidParameter = 87;
+constexpr DWORD kErrorModNotFound = 126;
+constexpr DWORD kErrorProcNotFound = 127;
+constexpr DWORD kErrorMrMidNotFound = 317;
+
+HANDLE Open(DWORD access, DWORD disposition) {
+  return CreateFileA("seam.bin", access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+DWORD Message(DWORD code, char* text, DWORD size) {
+  return FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text, size, nullptr);
+}
+
+TEST(Seam, FileCallsAnswerAsWindowsDoes) {
+  HANDLE reader = Open(GENERIC_READ, OPEN_ALWAYS);
+  DWORD written = 7;
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &written, nullptr));  // opened for reading only
+  EXPECT_EQ(written, 0u);
+  EXPECT_TRUE(CloseHandle(reader));
+  EXPECT_FALSE(CloseHandle(reader));  // closed already
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  HANDLE file = Open(GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+  // A position whose low half is all ones is told from a failure by the code alone.
+  LONG high = 0;
+  SetLastError(5);
+  EXPECT_EQ(SetFilePointer(file, -1, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), 0u);
+  high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_BEGIN), 0u);
+  EXPECT_TRUE(SetEndOfFile(file));
+  // The valid length may not lie beyond the end of file.
+  EnablePrivileges();
+  auto setValidData = reinterpret_cast<SetFileValidDataProc>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileValidData"));
+  EXPECT_FALSE(setValidData(file, 1));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_TRUE(CloseHandle(file));
+  std::remove("seam.bin");
+}
+
+TEST(Seam, LookupsAndTextsAnswerAsWindowsDoes) {
+  EXPECT_EQ(GetModuleHandleA("no-such-module.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorModNotFound);
+  EXPECT_EQ(GetProcAddress(GetModuleHandleA("kernel32.dll"), "NoSuchCall"), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorProcNotFound);
+  OSVERSIONINFOA version{};  // without its size
+  EXPECT_FALSE(GetVersionExA(&version));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+
+  // A text that does not fit fills the buffer, or fails; one that fits ends in a NUL.
+  char text[4096];
+  EXPECT_EQ(GetModuleFileNameA(nullptr, text, 4), 4u);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  std::memset(text, 'x', sizeof text);
+  EXPECT_EQ(std::strlen(text), GetModuleFileNameA(nullptr, text, sizeof text));
+  EXPECT_EQ(Message(ERROR_ACCESS_DENIED, text, 4), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(Message(0x2000FFFF, text, sizeof text), 0u);  // no such code
+  EXPECT_EQ(GetLastError(), kErrorMrMidNotFound);
+  std::memset(text, 'x', sizeof text);
+  const DWORD length = Message(ERROR_ACCESS_DENIED, text, sizeof text);
+  EXPECT_EQ(std::strlen(text), length);
+  EXPECT_EQ(std::strcmp(text + length - 3, ".\r\n"), 0) << text;
+}
+
+// After EnablePrivileges every privilege the token holds is enabled. Wine's token holds an
+// elevated administrator's; the Linux stand-in token holds none, because preallocation there
+// needs no privilege.
+TEST(Seam, TokenHoldsEveryPrivilegeEnabledAfterwards) {
+  EnablePrivileges();
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  DWORD length = 0, tooShort = 0;
+  EXPECT_FALSE(GetTokenInformation(token, TokenPrivileges, &tooShort, 2, &length));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  // The count, then three words a privilege: the two halves of its LUID and its attributes.
+  std::vector<DWORD> list(length / 4);
+  ASSERT_TRUE(GetTokenInformation(token, TokenPrivileges, list.data(), length, &length));
+  EXPECT_TRUE(CloseHandle(token));
+  // Only Windows hands a program one command-line text, so this tells the two systems apart.
+  EXPECT_TRUE(GetCommandLineA() ? list[0] > 5 : list[0] == 0) << list[0];
+  for (DWORD i = 0; i < list[0]; ++i) {
+    EXPECT_NE(list[3 * i + 3] & SE_PRIVILEGE_ENABLED, 0u) << "privilege " << list[3 * i + 1];
+  }
+}
+
+}  // namespace
