@@ -1,7 +1,6 @@
 // A scripted system for the unit tests, linked in place of the real seam, for the branches that
 // no real system gives here, or only to root: another platform family, a missing or refusing
-// valid-data call, failing opens, odd writes. It logs the calls that matter, a
-// letter each.
+// valid-data call, failing opens, odd writes. It logs the calls that matter, a letter each.
 #ifndef PRESIZER_TESTS_FAKE_WIN32_H_
 #define PRESIZER_TESTS_FAKE_WIN32_H_
 
