@@ -128,6 +128,9 @@ CASES = [
          make=symlink_into_missing_folder),
     Case("LongPath", ["100"], OK, size=100, path=LONG_PATH, make=folders_above,
          wine=Outcome(open_error("I/O error 206."))),
+    # A character device opens, but its end cannot be set.
+    Case("DevNull", ["100"], io_error("I/O error 87."), code=1, path="/dev/null",
+         wine=Outcome(io_error("I/O error 6."))),
     # With standard output closed the first word cannot be written, and the run ends before the
     # file is touched; the target never takes the closed descriptor's number. Under Wine a closed
     # standard output still takes the words.
