@@ -55,11 +55,8 @@ if(TARGET presizer_static)
   set(table_program presizer_static)
 endif()
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " runner)
-set(program_environment "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>" "PRESIZER_RUNNER=${runner}")
-if(PRESIZER_SANITIZE)
-  list(APPEND program_environment "PRESIZER_SANITIZED=1")
-endif()
-set_tests_properties(program_tests PROPERTIES ENVIRONMENT "${program_environment}")
+set_tests_properties(program_tests PROPERTIES ENVIRONMENT
+  "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>;PRESIZER_RUNNER=${runner}")
 
 # The release files of this build, made by CPack, checked, unpacked, installed and run.
 if(WIN32)
