@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "platform/errors.h"
 #include "platform/win32.h"
-#include "prealloc/target_file.h"
 
 namespace {
 

@@ -3,14 +3,12 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/errors.h"
 #include "platform/win32.h"
-#include "prealloc/target_file.h"
 
 namespace {
 
 constexpr std::size_t kBufferSize = 128;
-constexpr std::int32_t kFileNotOpen = 103;
-constexpr std::int32_t kDiskFull = 101;
 
 struct StandardOutput {
   bool open = false;
@@ -45,11 +43,11 @@ bool WriteBuffer() {
   channel.used = 0;
   if (!win32::WriteFile(channel.handle, channel.buffer, count, &written, nullptr)) {
     pendingIoError = static_cast<std::int32_t>(win32::GetLastError());
-    if (pendingIoError == 0) pendingIoError = kDiskFull;
+    if (pendingIoError == 0) pendingIoError = kIoDiskFull;
     return false;
   }
   if (written != count) {
-    pendingIoError = kDiskFull;
+    pendingIoError = kIoDiskFull;
     return false;
   }
   return true;
@@ -68,7 +66,7 @@ void Put(std::string_view text) {
 
 void Write(std::string_view text, bool lineEnd) {
   if (!channel.open && !OpenChannel()) {
-    pendingIoError = kFileNotOpen;
+    pendingIoError = kIoFileNotOpen;
   } else {
     Put(text);
     if (pendingIoError == 0 && lineEnd) Put("\r\n");

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/console.h"
+#include "app/presizer_main.h"
 #include "platform/win32.h"
 
 namespace {
@@ -12,7 +13,6 @@ namespace {
 constexpr win32::DWORD kEscapedErrorCode = 0xE0505A31u;
 constexpr win32::DWORD kMaxPath = 260;
 constexpr win32::DWORD kLongestPath = 65536;  // beyond the longest path Windows allows
-constexpr int kFailedRun = 1;
 
 std::string Hex8(std::uint32_t value) {
   char digits[9];
@@ -73,5 +73,5 @@ int ReportFailure(const Exception& error) {
   } catch (const Exception&) {
     // Standard output is unusable; the exit code still tells the failure.
   }
-  return kFailedRun;
+  return kExitFailure;
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "prealloc/errors.h"
+#include "platform/errors.h"
 
 constexpr std::size_t kMaxReportLength = 1024;
 

@@ -44,7 +44,7 @@ int RunPresizer(int argc, const char* const* argv) {
     // The file is left open: the end of the process releases it.
     std::int64_t requestedSize = ParseSizeArgument(arguments.Get(2));
     bool allowFastPath = arguments.Get(3).empty();
-    PreallocateFile(file, allowFastPath, requestedSize);
+    PreallocateFile(file, allowFastPath, requestedSize, Console{WriteText, WriteLine});
     return kExitOk;
   } catch (const Exception& error) {
     return ReportFailure(error);

@@ -5,14 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "prealloc/errors.h"
-
-// A size text that is not a valid integer.
-class EConvertError : public Exception {
- public:
-  using Exception::Exception;
-  const char* KindName() const override { return "EConvertError"; }
-};
+#include "platform/errors.h"
 
 // Reads a byte count: decimal, or hexadecimal after "$" or "0x". Leading blanks and one sign are
 // allowed; anything else that is not a digit rejects the text with EConvertError.

@@ -1,31 +1,35 @@
-# The tests. The same sources run in the native, sanitize and windows builds; the Windows
-# binaries run under Wine through CMAKE_CROSSCOMPILING_EMULATOR, one CTest test per binary,
-# because every Wine start costs seconds.
+# The tests. The same sources run in the native, sanitize, arm64 and windows builds; the arm64
+# binaries run under qemu and the Windows ones under Wine through CMAKE_CROSSCOMPILING_EMULATOR,
+# one CTest test per binary, because every Wine start costs seconds. Labels: unit, seam, program,
+# release, and root for what needs root.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-function(presizer_test name)
+function(presizer_test name label)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
   presizer_warnings(${name})
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES LABELS ${label})
 endfunction()
 
 # The logic against a scripted system, for the branches no real system gives here.
-presizer_test(unit_tests
+presizer_test(unit_tests unit
   SOURCES
     app/command_line_test.cpp
-    app/failure_report_test.cpp
+    app/console_test.cpp
+    app/presizer_main_test.cpp
     app/size_argument_test.cpp
     prealloc/preallocate_test.cpp
     tests/fake_win32.cpp
   LIBRARIES presizer_core)
 
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.
-presizer_test(seam_tests SOURCES platform/win32_test.cpp LIBRARIES presizer_core presizer_platform)
+presizer_test(seam_tests seam
+  SOURCES platform/win32_test.cpp LIBRARIES presizer_core presizer_platform)
 
 # The built program on real files, one case table for every program: the Linux one directly, the
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
@@ -46,29 +50,53 @@ if(DEFINED has_pytest)
   message(FATAL_ERROR "${Python3_EXECUTABLE} cannot import pytest: install it (Debian: "
     "python3-pytest), or name an interpreter that has it with -DPython3_EXECUTABLE=...")
 endif()
-add_test(NAME program_tests
-  COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider -o junit_family=legacy
-    --basetemp=${CMAKE_BINARY_DIR}/program-tests --junitxml=${CMAKE_BINARY_DIR}/program-tests.xml
-    ${CMAKE_CURRENT_SOURCE_DIR}/tests/program_test.py)
 set(table_program presizer)
 if(TARGET presizer_static)
   set(table_program presizer_static)
 endif()
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " runner)
-set_tests_properties(program_tests PROPERTIES ENVIRONMENT
-  "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>;PRESIZER_RUNNER=${runner}")
+# The case table, and the volumes it mounts, which need root.
+foreach(kind IN ITEMS program volume)
+  add_test(NAME ${kind}_tests
+    COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider -o junit_family=legacy
+      -k test_${kind} --basetemp=${CMAKE_BINARY_DIR}/${kind}-tests
+      --junitxml=${CMAKE_BINARY_DIR}/${kind}-tests.xml
+      ${PROJECT_SOURCE_DIR}/tests/program_test.py)
+  set_tests_properties(${kind}_tests PROPERTIES ENVIRONMENT
+    "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>;PRESIZER_RUNNER=${runner}")
+endforeach()
+set_tests_properties(program_tests PROPERTIES LABELS program)
+set_tests_properties(volume_tests PROPERTIES LABELS "program;root")
 
 # The release files of this build, made by CPack, checked, unpacked, installed and run.
-if(WIN32)
-  set(release_system windows)
-else()
-  set(release_system linux)
-endif()
-add_test(NAME release_archive
-  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/release.sh ${release_system} ${CMAKE_CPACK_COMMAND}
-    ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_SYSTEM_PROCESSOR} ${CMAKE_OBJDUMP}
-    ${CMAKE_CROSSCOMPILING_EMULATOR})
 # Releases are Release builds; the check is slow, so the sanitize preset's Debug build skips it.
-if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
-  set_tests_properties(release_archive PROPERTIES DISABLED ON)
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  if(WIN32)
+    set(release_system windows)
+  else()
+    set(release_system linux)
+  endif()
+  add_test(NAME release_archive
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release.sh ${release_system} ${CMAKE_CPACK_COMMAND}
+      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_SYSTEM_PROCESSOR}
+      "${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}" ${CMAKE_OBJDUMP} ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_tests_properties(release_archive PROPERTIES LABELS release)
+endif()
+
+# Under Wine, every test runs in a prefix of this build folder's own, whose server a fixture
+# starts before the first test and stops after the last, so that two build folders can test at
+# once and neither stops the other's server.
+if(WIN32)
+  set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix;WINEDEBUG=-all")
+  foreach(action IN ITEMS start stop)
+    add_test(NAME wine_${action}
+      COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/wine.sh ${action} ${CMAKE_CROSSCOMPILING_EMULATOR})
+    set_tests_properties(wine_${action} PROPERTIES ENVIRONMENT "${wine_environment}" TIMEOUT 60)
+  endforeach()
+  set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+  get_property(windows_tests DIRECTORY PROPERTY TESTS)
+  list(REMOVE_ITEM windows_tests wine_start wine_stop)
+  set_tests_properties(${windows_tests} PROPERTIES FIXTURES_REQUIRED wine)
+  set_property(TEST ${windows_tests} APPEND PROPERTY ENVIRONMENT ${wine_environment})
 endif()

@@ -12,11 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Static, so that the program needs none of the toolchain's DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-find_program(PRESIZER_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-if(NOT PRESIZER_WINE64)
-  find_program(PRESIZER_WINE64 NAMES wine64 wine)
-endif()
+# Debian keeps the loader itself beside the server; the wine64 on the PATH, if any, is a script.
+find_program(PRESIZER_WINE64 NAMES wine64 HINTS /usr/lib/wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${PRESIZER_WINE64})

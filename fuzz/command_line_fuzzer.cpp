@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "prealloc/errors.h"
+#include "platform/errors.h"
 
 namespace {
 

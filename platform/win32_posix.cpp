@@ -42,7 +42,6 @@ constexpr DWORD kErrorModNotFound = 126;
 constexpr DWORD kErrorProcNotFound = 127;
 constexpr DWORD kErrorDirNotEmpty = 145;
 constexpr DWORD kErrorBusy = 170;
-constexpr DWORD kErrorFilenameExcedRange = 206;
 constexpr DWORD kErrorMrMidNotFound = 317;
 constexpr DWORD kErrorArithmeticOverflow = 534;
 constexpr DWORD kErrorOperationAborted = 995;
@@ -89,7 +88,7 @@ constexpr ErrorMapping ErrorTable[] = {
     {ENOTEMPTY, kErrorDirNotEmpty},
     {EBUSY, kErrorBusy},
     {EAGAIN, kErrorBusy},
-    {ENAMETOOLONG, kErrorFilenameExcedRange},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
     {EOVERFLOW, kErrorArithmeticOverflow},
     {EINTR, kErrorOperationAborted},
     {EIO, kErrorIoDevice},

@@ -1,6 +1,6 @@
 #include "prealloc/preallocate.h"
 
-#include "app/console.h"
+#include "platform/errors.h"
 
 namespace {
 
@@ -20,19 +20,20 @@ void SetSize(TargetFile& file, std::int64_t size) {
 
 win32::DWORD platformFamily = ReadPlatformFamily();
 
-void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize) {
+void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize,
+                     const Console& console) {
   const std::int64_t currentSize = GetFileSize64(file);
   if (requestedSize == currentSize) {
-    WriteText("File Already Has This Size");
+    console.WriteText("File Already Has This Size");
     return;
   }
-  WriteText("File Preallocation...");
+  console.WriteText("File Preallocation...");
 
   bool fastPath = currentSize < requestedSize && platformFamily == win32::VER_PLATFORM_WIN32_NT &&
                   allowFastPath;
   if (!fastPath) {
     SetSize(file, requestedSize);
-    WriteLine("Ok");
+    console.WriteLine("Ok");
     return;
   }
 
@@ -40,15 +41,15 @@ void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requeste
   auto setFileValidData = reinterpret_cast<win32::SetFileValidDataProc>(
       win32::GetProcAddress(win32::GetModuleHandleA("kernel32.dll"), "SetFileValidData"));
   if (setFileValidData == nullptr) {
-    WriteLine("Fail");
+    console.WriteLine("Fail");
     return;
   }
   SetSize(file, requestedSize);
   if (setFileValidData(file.handle, requestedSize)) {
-    WriteLine("Ok");
+    console.WriteLine("Ok");
     return;
   }
   // Refused, usually for want of the privilege: give the file back its old length.
   SetSize(file, currentSize);
-  WriteLine("Fail");
+  console.WriteLine("Fail");
 }

@@ -2,6 +2,7 @@
 #define PRESIZER_PREALLOC_PREALLOCATE_H_
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/win32.h"
 #include "prealloc/target_file.h"
@@ -10,8 +11,16 @@
 // with the valid-data call. 0 when the system would not say.
 extern win32::DWORD platformFamily;
 
+// Where the progress and outcome words go, each as it is decided: the program hands over the
+// console's writers, which raise EInOutError when the words cannot be written.
+struct Console {
+  void (*WriteText)(std::string_view text);  // no line end
+  void (*WriteLine)(std::string_view text);  // followed by CR LF
+};
+
 // Brings `file` to `requestedSize` and prints the progress and outcome words. A growing file
 // gets its space without being cleared when the platform allows it and `allowFastPath` is set.
-void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize);
+void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize,
+                     const Console& console);
 
 #endif  // PRESIZER_PREALLOC_PREALLOCATE_H_

@@ -1,6 +1,6 @@
 #include "prealloc/preallocate.h"
 
-#include "prealloc/errors.h"
+#include "platform/errors.h"
 #include "tests/fake_win32.h"
 
 namespace {
@@ -9,6 +9,10 @@ using Resize = fake::Test;
 using fake::Granted, fake::Missing, fake::Refused;
 const char* const kOk = "File Preallocation...Ok\r\n";
 const char* const kFail = "File Preallocation...Fail\r\n";
+
+std::string printed;
+void PrintText(std::string_view text) { printed += text; }
+void PrintLine(std::string_view text) { printed.append(text).append("\r\n"); }
 
 // One run from the open on, as the main program makes it.
 struct Row {
@@ -45,13 +49,15 @@ TEST_F(Resize, FromTheOpenOn) {
     fake.validData = row.validData;
     TargetFile file;
     std::string error;
+    printed.clear();
     try {
       OpenOrCreateTargetFile(file);
-      PreallocateFile(file, *row.thirdArgument == '\0', row.requestedSize);
+      PreallocateFile(file, *row.thirdArgument == '\0', row.requestedSize,
+                      Console{PrintText, PrintLine});
     } catch (const Exception& raised) {
       error = std::string(raised.KindName()) + " " + raised.Message();
     }
-    EXPECT_EQ(fake.written + error, row.words) << row.name;
+    EXPECT_EQ(printed + error, row.words) << row.name;
     EXPECT_EQ(fake.fileSize, row.finalSize) << row.name;
     EXPECT_EQ(fake.calls, row.calls) << row.name;
   }

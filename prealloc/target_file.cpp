@@ -1,13 +1,10 @@
 #include "prealloc/target_file.h"
 
-#include "prealloc/errors.h"
+#include "platform/errors.h"
 
 std::uint8_t fileOpenMode = 2;
-thread_local std::int32_t pendingIoError = 0;
 
 namespace {
-
-constexpr std::int32_t kFileNotOpen = 103;
 
 struct OpenModeRights {
   win32::DWORD access;
@@ -39,8 +36,6 @@ void OpenWithDisposition(TargetFile& file, win32::DWORD access, win32::DWORD dis
   file.handle = handle;
   file.state = TargetFile::State::OpenReadWrite;
 }
-
-std::string Decimal(std::int64_t value) { return std::to_string(value); }
 
 }  // namespace
 
@@ -76,7 +71,7 @@ void OpenOrCreateTargetFile(TargetFile& file) {
 
 void SetFileEnd(TargetFile& file) {
   if (file.state != TargetFile::State::OpenReadWrite) {
-    pendingIoError = kFileNotOpen;
+    pendingIoError = kIoFileNotOpen;
     return;
   }
   if (win32::SetEndOfFile(file.handle) != win32::TRUE) {
@@ -98,54 +93,4 @@ void SeekFile64(TargetFile& file, std::int64_t offset) {
   win32::LONG high = static_cast<win32::LONG>(static_cast<win32::DWORD>(bits >> 32));
   win32::DWORD result = win32::SetFilePointer(file.handle, low, &high, win32::FILE_BEGIN);
   if (result == win32::INVALID_SET_FILE_POINTER) CheckLastError();
-}
-
-std::string IoErrorText(std::int32_t code) {
-  switch (code) {
-    case 2:
-      return "File not found";
-    case 3:
-      return "Invalid filename";
-    case 4:
-      return "Too many open files";
-    case 5:
-      return "File access denied";
-    case 100:
-      return "Read beyond end of file";
-    case 101:
-      return "Disk full";
-    case 106:
-      return "Invalid numeric input";
-    default:
-      return "I/O error " + Decimal(code);
-  }
-}
-
-void CheckIoError() {
-  if (pendingIoError == 0) return;
-  std::int32_t code = pendingIoError;
-  pendingIoError = 0;
-  Raise(EInOutError(IoErrorText(code), code));
-}
-
-void CheckLastError() {
-  win32::DWORD code = win32::GetLastError();
-  if (code == win32::ERROR_SUCCESS) return;
-  std::string message = "Win32 Error.  Code: " + Decimal(static_cast<std::int32_t>(code)) + ".\n" +
-                        SystemErrorText(code);
-  Raise(EWin32Error(message, code));
-}
-
-std::string SystemErrorText(win32::DWORD code) {
-  char buffer[256];
-  win32::DWORD count = win32::FormatMessageA(
-      win32::FORMAT_MESSAGE_FROM_SYSTEM | win32::FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, code, 0,
-      buffer, sizeof buffer, nullptr);
-  if (count > sizeof buffer) count = 0;  // never trust a count beyond the buffer
-  while (count > 0) {
-    unsigned char last = static_cast<unsigned char>(buffer[count - 1]);
-    if (last != '.' && last > 0x20) break;
-    --count;
-  }
-  return std::string(buffer, count);
 }

@@ -23,9 +23,6 @@ struct TargetFile {
 // Selects the access of the open and the sharing of open and create; 2 is reading and writing.
 extern std::uint8_t fileOpenMode;
 
-// The code of the last failed file or console operation; 0 when none is pending.
-extern thread_local std::int32_t pendingIoError;
-
 void AssignTargetFile(TargetFile& file, const std::string& name);
 void OpenTargetFile(TargetFile& file);
 void CreateTargetFile(TargetFile& file);
@@ -33,10 +30,5 @@ void OpenOrCreateTargetFile(TargetFile& file);
 void SetFileEnd(TargetFile& file);
 std::int64_t GetFileSize64(TargetFile& file);
 void SeekFile64(TargetFile& file, std::int64_t offset);
-
-void CheckIoError();
-void CheckLastError();
-std::string SystemErrorText(win32::DWORD code);
-std::string IoErrorText(std::int32_t code);
 
 #endif  // PRESIZER_PREALLOC_TARGET_FILE_H_

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/console.h"
+#include "platform/errors.h"
 #include "platform/win32.h"
 #include "prealloc/preallocate.h"
 #include "prealloc/target_file.h"

@@ -216,7 +216,7 @@ def case_name(case):
 
 
 @pytest.mark.parametrize("case", CASES, ids=case_name)
-def test_case(case, tmp_path, monkeypatch, record_property):
+def test_program(case, tmp_path, monkeypatch, record_property):
     monkeypatch.chdir(tmp_path)
     expect = case.wine if UNDER_WINE and case.wine else Outcome(case.words, case.code, case.size)
     (tmp_path / "victim").write_bytes(PATTERN)
@@ -272,7 +272,7 @@ def blocks_and_free_space(path):
 # start of the file. The five pieces make ext4 keep their list in a block of its own already.
 # (Wine's call keeps what it took on ext4 and ext2.)
 @pytest.mark.parametrize("kind", ["tmpfs", "ext4", "xfs", "btrfs", "ext2"])
-def test_file_system(kind, tmp_path):
+def test_volume(kind, tmp_path):
     where = mount(str(tmp_path / kind), kind)
     edge, end = where + "/edge", (4 << 16) + 5000
     with open(edge, "wb") as f:

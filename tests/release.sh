@@ -2,11 +2,12 @@
 # Makes the release files of one build tree with CPack and checks them as a user would: names,
 # checksums and contents, the imports of the Windows program, the program run from each file, the
 # Debian package through lintian and the RPM package through rpmlint and rpm in an empty folder.
-# RUNNER starts another processor's or system's program; OBJDUMP is the build's.
+# DEB_ARCH is the Debian package's architecture (empty for Windows); RUNNER starts another
+# processor's or system's program; OBJDUMP is the build's.
 #
-#   release.sh linux|windows CPACK BUILD_DIR VERSION ARCH OBJDUMP [RUNNER...]
+#   release.sh linux|windows CPACK BUILD_DIR VERSION ARCH DEB_ARCH OBJDUMP [RUNNER...]
 set -euo pipefail
-system=$1 cpack=$2 build=$3 version=$4 arch=$5 objdump=$6 run=("${@:7}")
+system=$1 cpack=$2 build=$3 version=$4 arch=$5 deb_arch=$6 objdump=$7 run=("${@:8}")
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -14,7 +15,6 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 man=share/man/man1/presizer.1.gz doc=share/doc/presizer
 if [[ $system == linux ]]; then
-  case $arch in x86_64) deb_arch=amd64 ;; aarch64) deb_arch=arm64 ;; *) fail "no Debian name for $arch" ;; esac
   name=presizer-$version-Linux-$arch archive=$name.tar.gz program=bin/presizer
   deb=presizer_${version}_$deb_arch.deb rpm=presizer-$version-1.$arch.rpm
 else

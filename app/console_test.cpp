@@ -1,6 +1,5 @@
-#include "app/failure_report.h"
-
 #include "app/console.h"
+
 #include "app/presizer_main.h"
 #include "tests/fake_win32.h"
 

@@ -1,11 +1,18 @@
-// The error kinds of the tool. Every error carries its message; the top-level report prints the
-// kind's name, the position where it was raised and the message.
-#ifndef PRESIZER_PREALLOC_ERRORS_H_
-#define PRESIZER_PREALLOC_ERRORS_H_
+// The tool's errors, in one place for every module: the error kinds, the pending I/O code that
+// file and console operations leave behind, and the checks that turn a code into an error.
+//
+// Opening, creating, setting the end of a file and writing to standard output never raise: a
+// failure leaves its code in pendingIoError, and the caller follows each of them with
+// CheckIoError. Calls whose all-ones answer may or may not be a failure are followed by
+// CheckLastError, which asks the system's last error code.
+#ifndef PRESIZER_PLATFORM_ERRORS_H_
+#define PRESIZER_PLATFORM_ERRORS_H_
 
 #include <cstdint>
 #include <string>
 #include <utility>
+
+#include "platform/win32.h"
 
 class Exception {
  public:
@@ -22,6 +29,13 @@ class Exception {
  private:
   std::string message_;
   const void* raiseAddress_ = nullptr;
+};
+
+// A size text that is not a valid integer.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* KindName() const override { return "EConvertError"; }
 };
 
 // A failed file or console operation, with its pending I/O code.
@@ -56,4 +70,23 @@ template <typename Error>
   throw error;
 }
 
-#endif  // PRESIZER_PREALLOC_ERRORS_H_
+// The tool's own I/O codes, beside the system's: output that the system took only in part, and
+// an operation on a file or channel that is not open.
+constexpr std::int32_t kIoDiskFull = 101;
+constexpr std::int32_t kIoFileNotOpen = 103;
+
+// The code of the last failed file or console operation; 0 when none is pending.
+extern thread_local std::int32_t pendingIoError;
+
+// Raises EInOutError for a pending code, and clears it.
+void CheckIoError();
+// Raises EWin32Error when the system's last error code is not 0.
+void CheckLastError();
+
+// The message of EInOutError for a code.
+std::string IoErrorText(std::int32_t code);
+// The system's text for an error code, without its final period and line end; empty when the
+// system has none.
+std::string SystemErrorText(win32::DWORD code);
+
+#endif  // PRESIZER_PLATFORM_ERRORS_H_
