@@ -27,4 +27,31 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   }
 }
 
+// Arguments that the system split: the count ends at argc or at the first empty one, argv[0] may
+// be missing, and an argument beyond the count is the empty text.
+TEST(Arguments, FromTheSystemsSplit) {
+  const char* const argv[] = {"p", "f", "5", "", "x", nullptr};
+  const char* const noProgram[] = {nullptr, "f", "5", nullptr};
+  struct Row {
+    const char* name;
+    int argc;
+    const char* const* argv;
+    int count;
+    std::string program, last;  // argument 0, and the last one counted
+  };
+  const Row rows[] = {
+      {"ArgcZero", 0, nullptr, 0, "", ""},
+      {"NoProgram", 3, noProgram, 2, "", "5"},
+      {"EndsAtArgc", 2, argv, 1, "p", "f"},
+      {"EndsAtTheEmptyOne", 5, argv, 2, "p", "5"},
+  };
+  for (const Row& row : rows) {
+    const Arguments arguments = Arguments::FromSplit(row.argc, row.argv);
+    EXPECT_EQ(arguments.Count(), row.count) << row.name;
+    EXPECT_EQ(arguments.Get(0), row.program) << row.name;
+    EXPECT_EQ(arguments.Get(row.count), row.last) << row.name;
+    EXPECT_EQ(arguments.Get(row.count + 1), "") << row.name;
+  }
+}
+
 }  // namespace

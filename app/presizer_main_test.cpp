@@ -35,4 +35,11 @@ TEST_F(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
   }
 }
 
+TEST_F(Flow, OutOfMemoryEndsInTheReport) {
+  fake.outOfMemory = true;
+  EXPECT_EQ(RunPresizer(0, nullptr), kExitFailure);
+  EXPECT_EQ(fake.written, "Exception Exception in module  at 00000000.\nOut of memory.\r\n");
+  EXPECT_EQ(fake.calls, "");
+}
+
 }  // namespace

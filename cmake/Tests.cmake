@@ -21,6 +21,7 @@ presizer_test(unit_tests unit
   SOURCES
     app/command_line_test.cpp
     app/console_test.cpp
+    app/failure_report_test.cpp
     app/presizer_main_test.cpp
     app/size_argument_test.cpp
     prealloc/preallocate_test.cpp
@@ -30,6 +31,9 @@ presizer_test(unit_tests unit
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.
 presizer_test(seam_tests seam
   SOURCES platform/win32_test.cpp LIBRARIES presizer_core presizer_platform)
+if(NOT WIN32)
+  target_sources(seam_tests PRIVATE platform/win32_posix_test.cpp)
+endif()
 
 # The built program on real files, one case table for every program: the Linux one directly, the
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
@@ -55,17 +59,17 @@ if(TARGET presizer_static)
   set(table_program presizer_static)
 endif()
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " runner)
-# The case table, and the volumes it mounts, which need root.
-foreach(kind IN ITEMS program volume)
+# The case table; the volumes it mounts, which need root; and the example sessions of README and
+# the manual page, which show the Linux program.
+foreach(kind IN ITEMS program volume documents)
   add_test(NAME ${kind}_tests
     COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider -o junit_family=legacy
       -k test_${kind} --basetemp=${CMAKE_BINARY_DIR}/${kind}-tests
       --junitxml=${CMAKE_BINARY_DIR}/${kind}-tests.xml
       ${PROJECT_SOURCE_DIR}/tests/program_test.py)
-  set_tests_properties(${kind}_tests PROPERTIES ENVIRONMENT
+  set_tests_properties(${kind}_tests PROPERTIES LABELS program ENVIRONMENT
     "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>;PRESIZER_RUNNER=${runner}")
 endforeach()
-set_tests_properties(program_tests PROPERTIES LABELS program)
 set_tests_properties(volume_tests PROPERTIES LABELS "program;root")
 
 # The release files of this build, made by CPack, checked, unpacked, installed and run.

@@ -4,7 +4,7 @@
 // the rule by which a result means failure, and the Win32 error code that the real call would
 // have left. errno is translated in exactly one table (ErrorTable below), so that the I/O error
 // texts, which are keyed on Win32 codes, never read an errno as if it were one.
-#include "platform/win32.h"
+#include "platform/win32_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -97,12 +97,16 @@ constexpr ErrorMapping ErrorTable[] = {
     {ELOOP, kErrorCantResolveFilename},
 };
 
+}  // namespace
+
 DWORD Win32CodeFromErrno(int errnoValue) {
   for (const ErrorMapping& row : ErrorTable) {
     if (row.errnoValue == errnoValue) return row.win32Code;
   }
   return kErrorGenFailure;
 }
+
+namespace {
 
 int ErrnoFromWin32Code(DWORD code, bool* found) {
   for (const ErrorMapping& row : ErrorTable) {

@@ -1,6 +1,7 @@
 #include "tests/fake_win32.h"
 
 #include <cstring>
+#include <new>
 
 namespace fake {
 State state;
@@ -19,7 +20,10 @@ BOOL Fail(DWORD code) {
 
 }  // namespace
 
-const char* GetCommandLineA() { return state.commandLine; }
+const char* GetCommandLineA() {
+  if (state.outOfMemory) throw std::bad_alloc();
+  return state.commandLine;
+}
 const WCHAR* GetCommandLineW() { return state.wideCommandLine.c_str(); }
 DWORD GetACP() { return state.codePage; }
 // As the system does: the text ends in its NUL, a buffer is asked for by size first, and UTF-8

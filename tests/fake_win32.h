@@ -33,6 +33,7 @@ struct State {
   // The command line as the program reads it (none: split by the system) and as the user gave
   // it. The code page between them turns every character above 0x7F into '?'.
   const char* commandLine = nullptr;
+  bool outOfMemory = false;  // the command line cannot be copied
   std::u16string wideCommandLine;
   win32::DWORD openError = 0;  // 0: the file opens
   std::string written;

@@ -10,6 +10,7 @@
 # needs root and skips without it.
 import os
 import re
+import resource
 import shutil
 import subprocess
 from dataclasses import dataclass
@@ -84,6 +85,16 @@ def close_stdout():
     os.close(1)
 
 
+def reader_gone():  # standard output a pipe that nobody reads
+    reader, writer = os.pipe()
+    os.close(reader)
+    os.dup2(writer, 1)
+
+
+def limit_file_size():  # to 1 MiB; Wine's server, which sets the end, is not limited
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+
+
 @dataclass(frozen=True)
 class Case:
     name: str
@@ -136,6 +147,11 @@ CASES = [
     # standard output still takes the words.
     Case("StdoutClosed", ["100000"], LOST, code=1, content=PATTERN, before_start=close_stdout,
          wine=Outcome(LOST, size=100000)),
+    # Windows has no signal for a pipe whose reader has gone or a file past the size limit: the
+    # call fails, and the run ends in the documented exit code or the report.
+    Case("ReaderGone", ["100000"], LOST, code=1, size=100000, before_start=reader_gone),
+    Case("FileSizeLimit", ["$10000000", "x"], io_error("I/O error 112."), code=1, content=b"hello",
+         before_start=limit_file_size, wine=Outcome(OK, code=0, size=0x10000000)),
     # The common quoting writes a quote inside a name as \", which by the tool's own splitting
     # would end a quoted stretch and hand the rest on: to "victim" and "a\x", with the size 0.
     # The Windows program refuses such a line; on Linux these are ordinary names.
@@ -186,7 +202,7 @@ def mount(where, kind):  # a new volume of 300 MiB on a new folder, or a skip
 def unmount_at_end():
     yield
     while mounted:
-        subprocess.run(["umount", mounted.pop()])
+        subprocess.run(["umount", "--lazy", mounted.pop()])  # Wine may still hold a file there
 
 
 def ends(path, start, end):
@@ -290,3 +306,28 @@ def test_volume(kind, tmp_path):
         assert words == OK.encode()
         allocated = os.stat(edge).st_blocks * 512
         assert 5 * len(PATTERN) + wanted - end <= allocated and (UNDER_WINE or allocated < wanted)
+
+
+def sessions(document):
+    # A document's example sessions: a "$ " line is a command, the lines up to the next one are
+    # what it prints.
+    text = open(os.path.join(os.path.dirname(__file__), "..", document)).read()
+    text = text.replace("\\(aq", "'").replace("\\-", "-").replace("\\e", "\\")
+    blocks = re.findall(r"(?:```sh|\.EX)\n(\$ .*?)(?:```|\.EE)", text, re.S)
+    return [pair for block in blocks for pair in re.findall(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", block, re.M)]
+
+
+def as_documented(text):  # line ends and the positions in reports as a document shows them
+    return re.sub(r" at [0-9A-F]{8}\.\n", " at ########.\n", text.replace("\r\n", "\n"))
+
+
+@pytest.mark.skipif(bool(RUNNER), reason="the sessions show the Linux program, run directly")
+@pytest.mark.parametrize("document", ["README.md", "docs/presizer.1"])
+def test_documents(document, tmp_path):
+    pairs = sessions(document)
+    # One shell for all, each command's status kept for a following "echo $?".
+    script = "".join(f"{command}\ns=$?; printf '\\0'; (exit $s)\n" for command, _ in pairs)
+    env = dict(os.environ, PATH=os.path.dirname(PROGRAM) + ":" + os.environ["PATH"])
+    printed = subprocess.run(["bash", "-c", script], cwd=tmp_path, capture_output=True, env=env)
+    assert [as_documented(words) for words in printed.stdout.decode().split("\0")[:-1]] == [
+        as_documented(words) for _, words in pairs]

@@ -46,6 +46,13 @@ if [[ $system == windows ]]; then
   ! grep -q -v -i -x -E '(kernel32|advapi32|ntdll|msvcrt)\.dll' <<<"$imports" ||
     fail "$program imports $(tr '\n' ' ' <<<"$imports")"
   check_program "the program from $archive" "${run[@]}" "$work/$name/$program"
+  # Without its manifest the program runs in the legacy code page, where the look-alike quotes
+  # of this name would turn into quotes and split it into the bystander's name, the size 0 and a
+  # third argument: the code-page check must refuse the run, and the bystander keep its bytes.
+  "${objdump%objdump}objcopy" --remove-section .rsrc "$work/$name/$program" "$work/legacy.exe"
+  cd "$work" && echo kept >victim
+  ! LC_ALL=C.UTF-8 "${run[@]}" legacy.exe 'victim＂ 0 ＂x' 100 >legacy &&
+    grep -q 'Code: 1113' legacy && [[ $(<victim) == kept ]] || fail "legacy: $(<legacy)"
   exit 0
 fi
 
