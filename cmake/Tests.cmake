@@ -21,12 +21,24 @@ presizer_test(unit_tests unit
   SOURCES
     app/command_line_test.cpp
     app/console_test.cpp
-    app/failure_report_test.cpp
     app/presizer_main_test.cpp
-    app/size_argument_test.cpp
     prealloc/preallocate_test.cpp
     tests/fake_win32.cpp
   LIBRARIES presizer_core)
+
+# The fuzz targets' properties, run once on every input of their corpus: the seeds at the edges
+# of the size syntax, the splitting and the report, and what fuzzing found. The logic is the same
+# on every system, so the Linux builds run them.
+if(NOT WIN32)
+  foreach(target IN ITEMS size_argument command_line failure_report)
+    add_executable(${target}_replay fuzz/${target}_fuzzer.cpp fuzz/replay.cpp)
+    target_link_libraries(${target}_replay PRIVATE presizer_core presizer_platform)
+    presizer_warnings(${target}_replay)
+    add_test(NAME ${target}_corpus
+      COMMAND ${target}_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/${target})
+    set_tests_properties(${target}_corpus PROPERTIES LABELS unit)
+  endforeach()
+endif()
 
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.
 presizer_test(seam_tests seam

@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   hex[8] = '\0';
   std::string whole = "Exception " + kind + " in module " + module + " at " + hex + ".\n" + message;
   if (!message.empty() && message.back() != '.') whole += '.';
-  if (report.size() > kMaxReportLength) Fail();
-  if (report != whole.substr(0, kMaxReportLength)) Fail();
+  // The documented limit, written out: a changed constant in the tool must not pass.
+  if (report != whole.substr(0, 1024)) Fail();
 
   return 0;
 }
