@@ -107,7 +107,7 @@ if(WIN32)
   foreach(action IN ITEMS start stop)
     add_test(NAME wine_${action}
       COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/wine.sh ${action} ${CMAKE_CROSSCOMPILING_EMULATOR})
-    set_tests_properties(wine_${action} PROPERTIES ENVIRONMENT "${wine_environment}" TIMEOUT 60)
+    set_tests_properties(wine_${action} PROPERTIES ENVIRONMENT "${wine_environment}" TIMEOUT 75)
   endforeach()
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)

@@ -17,8 +17,8 @@ mkdir -p "$WINEPREFIX"
 # Everything started here is cut off from CTest's output pipes, which would keep CTest waiting
 # for as long as the server lives. The persistent server comes first: one that a program starts
 # ends as soon as it is idle, and a program that starts in that moment fails.
-if ! timeout 10 setsid "$wineserver" -p </dev/null >/dev/null 2>&1 ||
-  ! timeout 40 setsid "$wine64" wineboot --init </dev/null >/dev/null 2>&1 ||
+if ! timeout 5 setsid "$wineserver" -p </dev/null >/dev/null 2>&1 ||
+  ! timeout 45 setsid "$wine64" wineboot --init </dev/null >/dev/null 2>&1 ||
   ! timeout 10 "$wine64" cmd.exe /c exit </dev/null >/dev/null 2>&1; then
   echo "Wine cannot run a program in $WINEPREFIX (with $wine64)" >&2
   exit 1
