@@ -19,13 +19,16 @@ class Splitter {
   // An argument is never cut: however long, it comes out whole, and the check before the run
   // refuses it rather than let its tail become the next argument.
   std::string Next() {
-    SkipSeparators();
+    while (pos_ < line_.size() && IsSeparator(line_[pos_])) ++pos_;
     std::string argument;
     bool inQuotes = false;
     while (pos_ < line_.size()) {
       char c = line_[pos_];
       if (!inQuotes && IsSeparator(c)) break;
       ++pos_;
+      // A pair of quotes is an empty stretch like any other: at the start of a longer argument it
+      // vanishes, and standing alone it is the empty argument that callers write as "", which
+      // ends the list rather than let the next argument move into its place.
       if (c == '"') {
         inQuotes = !inQuotes;
       } else {
@@ -36,19 +39,6 @@ class Splitter {
   }
 
  private:
-  // A pair of double quotes at the start of an argument is skipped like a blank, so an empty
-  // argument cannot be given.
-  void SkipSeparators() {
-    for (;;) {
-      while (pos_ < line_.size() && IsSeparator(line_[pos_])) ++pos_;
-      if (pos_ + 1 < line_.size() && line_[pos_] == '"' && line_[pos_ + 1] == '"') {
-        pos_ += 2;
-        continue;
-      }
-      return;
-    }
-  }
-
   std::string_view line_;
   std::size_t pos_ = 0;
 };

@@ -12,9 +12,9 @@
 
 constexpr std::size_t kMaxArgumentLength = 4096;
 
-// Splits a command line into arguments, the program first, ending at the first empty one.
-// Double quotes group and vanish; there is no escape character; an argument is never cut, however
-// long.
+// Splits a command line into arguments, the program first, ending at the first empty one (a ""
+// standing alone). Double quotes group and vanish; there is no escape character; an argument is
+// never cut, however long.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // True when `narrow`, the command line as this program reads it, holds exactly the characters of

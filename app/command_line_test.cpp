@@ -15,8 +15,9 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   const std::pair<std::string, Args> cases[] = {
       {"", {""}}, {"p", {"p"}}, {"p \t \r\n ", {"p"}}, {"p data.bin 100", {"p", "data.bin", "100"}},
       {"p\x01" "a\x1f" "b c!d", {"p", "a", "b", "c!d"}}, {"p \xe4\x80\xff", {"p", "\xe4\x80\xff"}},
-      {"\"\" p a", {"p", "a"}},  // a pair at the start is skipped, even before the program
-      {"p a \"\" b", {"p", "a", "b"}}, {"p \"\"x", {"p", "x"}}, {"p a\"b c\"d", {"p", "ab cd"}},
+      // A pair standing alone is an empty argument and ends the list; before more it vanishes.
+      {"\"\" p a", {"", "p", "a"}}, {"p a \"\" b", {"p", "a"}}, {"p \"\"x", {"p", "x"}},
+      {"p a\"b c\"d", {"p", "ab cd"}},
       {"p ab\"\"cd", {"p", "abcd"}}, {"p a \"b c  ", {"p", "a", "b c  "}},
       {"p C:\\dir\\\"x y\"", {"p", "C:\\dir\\x y"}}, {"p f \"   12\"", {"p", "f", "   12"}},
       {"p f 10 \"\"", {"p", "f", "10"}}, {"p f 10 \"", {"p", "f", "10"}},

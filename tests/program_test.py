@@ -146,6 +146,10 @@ CASES = [
     Case("Size4097Characters", ["0" * 4093 + "1005"], TOO_LONG, code=1,
          wine=Outcome(win32_error(206, "File name is too long", after=""))),
     Case("Size4096Characters", ["0" * 4092 + "1005"], OK, size=1005),
+    # An empty argument ends the list, as the common quoting's "" and the Linux argv both give it:
+    # the arguments after it never move into its place.
+    Case("EmptySize", ["", "100"], USAGE, code=255, content=PATTERN),
+    Case("EmptyName", ["victim", "100"], USAGE, code=255, path=""),
 ]
 
 
