@@ -31,6 +31,23 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   }
 }
 
+// Refused: what the common quoting, which callers write for, would read otherwise. The program's
+// own path ends there at the first blank or tab, or right after the quote closing the one it
+// starts with, and ours must end it at the same place.
+TEST(SplitsLikeTheCommonQuoting, RefusesWhatTheCommonQuotingReadsOtherwise) {
+  // clang-format off
+  const std::pair<std::string, bool> cases[] = {
+      {"p f 5", true}, {"p\tf \"a b\" 5", true}, {"p a\"\"b \"\" \xe9\x7f", true},
+      {"p f\n5", false}, {"p f\x1f 5", false}, {"p \"a\\\" 5", false}, {"p \"a\"\"b\" 5", false},
+      {"\"p q\" f 5", true}, {"\"\" f 5", true}, {"p\"x\"y f 5", true}, {"\"p", true},
+      {" p f 5", false}, {"\"p\"x f 5", false}, {"p\"x y\" f 5", false},
+  };
+  // clang-format on
+  for (const auto& [line, expected] : cases) {
+    EXPECT_EQ(SplitsLikeTheCommonQuoting(line), expected) << line;
+  }
+}
+
 using Flow = fake::Test;
 
 // The order of a run that splits its own command line: the usage text touches nothing; a command
