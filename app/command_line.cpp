@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/errors.h"
@@ -19,13 +20,16 @@ class Splitter {
   // An argument is never cut: however long, it comes out whole, and the check before the run
   // refuses it rather than let its tail become the next argument.
   std::string Next() {
-    SkipSeparators();
+    while (pos_ < line_.size() && IsSeparator(line_[pos_])) ++pos_;
     std::string argument;
     bool inQuotes = false;
     while (pos_ < line_.size()) {
       char c = line_[pos_];
       if (!inQuotes && IsSeparator(c)) break;
       ++pos_;
+      // A pair of quotes is an empty stretch like any other: at the start of a longer argument it
+      // vanishes, and standing alone it is the empty argument that callers write as "", which
+      // ends the list rather than let the next argument move into its place.
       if (c == '"') {
         inQuotes = !inQuotes;
       } else {
@@ -35,23 +39,22 @@ class Splitter {
     return argument;
   }
 
- private:
-  // A pair of double quotes at the start of an argument is skipped like a blank, so an empty
-  // argument cannot be given.
-  void SkipSeparators() {
-    for (;;) {
-      while (pos_ < line_.size() && IsSeparator(line_[pos_])) ++pos_;
-      if (pos_ + 1 < line_.size() && line_[pos_] == '"' && line_[pos_ + 1] == '"') {
-        pos_ += 2;
-        continue;
-      }
-      return;
-    }
-  }
+  std::size_t Position() const { return pos_; }
 
+ private:
   std::string_view line_;
   std::size_t pos_ = 0;
 };
+
+// Where the common quoting ends the program's own path: at the first blank or tab, or, when the
+// path starts with a quote, right after the next quote, whatever follows.
+std::size_t ProgramEnd(std::string_view line) {
+  if (!line.empty() && line[0] == '"') {
+    const std::size_t close = line.find('"', 1);
+    return close == std::string_view::npos ? line.size() : close + 1;
+  }
+  return std::min(line.find_first_of(" \t"), line.size());
+}
 
 }  // namespace
 
@@ -96,13 +99,38 @@ void CheckCommandLineCodePage() {
   CheckLastError();
 }
 
+bool SplitsLikeTheCommonQuoting(std::string_view commandLine) {
+  bool inQuotes = false;
+  char previous = '\0';
+  for (const char c : commandLine) {
+    // The common quoting quotes only blanks and tabs, so a line feed or another control character
+    // arrives bare and our splitting would cut the argument there. No file name and no size holds
+    // one.
+    if (static_cast<unsigned char>(c) < 32 && c != '\t') return false;
+    if (c == '"') {
+      // \" stands for a quote inside an argument there; with no escape, our splitting would end
+      // the stretch and hand the rest of a name to the next argument. No file name and no size
+      // holds a quote, and by our rules the pair is only ever written where a quoted folder ends
+      // in a backslash.
+      if (previous == '\\') return false;
+      // A quote right after the one that closed a stretch is a quote inside the argument there,
+      // where ours drops both.
+      if (previous == '"' && !inQuotes) return false;
+      inQuotes = !inQuotes;
+    }
+    previous = c;
+  }
+  // Every later argument is in place only if ours ends the program's path where the common
+  // quoting does: not after a leading blank, a quote still open, or more characters behind a
+  // closing quote.
+  Splitter splitter(commandLine);
+  splitter.Next();
+  return splitter.Position() == ProgramEnd(commandLine);
+}
+
 void CheckArgumentsArriveWhole(const Arguments& arguments) {
-  // Callers join arguments with the common quoting, where \" stands for a quote inside an
-  // argument. Our splitting has no escape, so that quote would end the quoted stretch and hand the
-  // rest of a name to the next argument. No file name and no size holds a quote, and by our rules
-  // the pair is only ever written where a quoted folder ends in a backslash.
   const char* commandLine = win32::GetCommandLineA();
-  if (commandLine != nullptr && std::strstr(commandLine, "\\\"") != nullptr) {
+  if (commandLine != nullptr && !SplitsLikeTheCommonQuoting(commandLine)) {
     win32::SetLastError(win32::ERROR_INVALID_NAME);
     CheckLastError();
   }

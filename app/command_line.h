@@ -12,9 +12,9 @@
 
 constexpr std::size_t kMaxArgumentLength = 4096;
 
-// Splits a command line into arguments, the program first, ending at the first empty one.
-// Double quotes group and vanish; there is no escape character; an argument is never cut, however
-// long.
+// Splits a command line into arguments, the program first, ending at the first empty one (a ""
+// standing alone). Double quotes group and vanish; there is no escape character; an argument is
+// never cut, however long.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // True when `narrow`, the command line as this program reads it, holds exactly the characters of
@@ -44,10 +44,15 @@ class Arguments {
   std::vector<std::string> arguments_;  // the program and the counted arguments
 };
 
+// True when the common quoting, by which callers join an argument list and the system splits it,
+// gives every argument after the program just as this tool's splitting does. False for a control
+// character other than the tab, a double quote right after a backslash, a quote that closes a
+// stretch followed by another quote, and a program's path that ours would end elsewhere.
+bool SplitsLikeTheCommonQuoting(std::string_view commandLine);
+
 // Raises EWin32Error when an argument may not be what the caller passed: 123 (ERROR_INVALID_NAME)
-// when a double quote stands right after a backslash in the command line, 206
-// (ERROR_FILENAME_EXCED_RANGE) when an argument, the program's own path included, is longer than
-// kMaxArgumentLength.
+// when the command line does not split like the common quoting, 206 (ERROR_FILENAME_EXCED_RANGE)
+// when an argument, the program's own path included, is longer than kMaxArgumentLength.
 void CheckArgumentsArriveWhole(const Arguments& arguments);
 
 #endif  // PRESIZER_APP_COMMAND_LINE_H_

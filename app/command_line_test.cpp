@@ -12,8 +12,9 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   const std::pair<std::string, Args> cases[] = {
       {"", {""}}, {"p", {"p"}}, {"p \t \r\n ", {"p"}}, {"p data.bin 100", {"p", "data.bin", "100"}},
       {"p\x01" "a\x1f" "b c!d", {"p", "a", "b", "c!d"}}, {"p \xe4\x80\xff", {"p", "\xe4\x80\xff"}},
-      {"\"\" p a", {"p", "a"}},  // a pair at the start is skipped, even before the program
-      {"p a \"\" b", {"p", "a", "b"}}, {"p \"\"x", {"p", "x"}}, {"p a\"b c\"d", {"p", "ab cd"}},
+      // A pair standing alone is an empty argument and ends the list; before more it vanishes.
+      {"\"\" p a", {"", "p", "a"}}, {"p a \"\" b", {"p", "a"}}, {"p \"\"x", {"p", "x"}},
+      {"p a\"b c\"d", {"p", "ab cd"}},
       {"p ab\"\"cd", {"p", "abcd"}}, {"p a \"b c  ", {"p", "a", "b c  "}},
       {"p C:\\dir\\\"x y\"", {"p", "C:\\dir\\x y"}}, {"p f \"   12\"", {"p", "f", "   12"}},
       {"p f 10 \"\"", {"p", "f", "10"}}, {"p f 10 \"", {"p", "f", "10"}},
@@ -24,6 +25,23 @@ TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
   // clang-format on
   for (const auto& [line, expected] : cases) {
     EXPECT_EQ(SplitCommandLine(line), expected) << line.substr(0, 40);
+  }
+}
+
+// Refused: what the common quoting, which callers write for, would read otherwise. The program's
+// own path ends there at the first blank or tab, or right after the quote closing the one it
+// starts with, and ours must end it at the same place.
+TEST(SplitsLikeTheCommonQuoting, RefusesWhatTheCommonQuotingReadsOtherwise) {
+  // clang-format off
+  const std::pair<std::string, bool> cases[] = {
+      {"p f 5", true}, {"p\tf \"a b\" 5", true}, {"p a\"\"b \"\" \xe9\x7f", true},
+      {"p f\n5", false}, {"p f\x1f 5", false}, {"p \"a\\\" 5", false}, {"p \"a\"\"b\" 5", false},
+      {"\"p q\" f 5", true}, {"\"\" f 5", true}, {"p\"x\"y f 5", true}, {"\"p", true},
+      {" p f 5", false}, {"\"p\"x f 5", false}, {"p\"x y\" f 5", false},
+  };
+  // clang-format on
+  for (const auto& [line, expected] : cases) {
+    EXPECT_EQ(SplitsLikeTheCommonQuoting(line), expected) << line;
   }
 }
 

@@ -162,6 +162,15 @@ CASES = [
     Case("Size4097Characters", ["0" * 4093 + "1005"], TOO_LONG, code=1,
          wine=Outcome(win32_error(206, "File name is too long", after=""))),
     Case("Size4096Characters", ["0" * 4092 + "1005"], OK, size=1005),
+    # The common quoting leaves a line feed bare, and the Windows program's splitting would take
+    # it for a separator: victim would be cut to 100 bytes, the target to 4096 with "5" as a third
+    # argument.
+    Case("LineFeedInName", ["8192"], OK, size=8192, path="victim\n100", wine=Outcome(INVALID_NAME)),
+    Case("LineFeedInSize", ["4096\n5"], report("EConvertError", "'4096\n5' is not a valid integer "
+         "value."), code=1, content=PATTERN + PATTERN, wine=Outcome(INVALID_NAME)),
+    # An empty argument ends the list, as the common quoting's "" and the Linux argv both give it:
+    # the arguments after it never move into its place.
+    Case("EmptySize", ["", "100"], USAGE, code=255, content=PATTERN),
 ]
 
 
