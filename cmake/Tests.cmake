@@ -30,7 +30,7 @@ presizer_test(unit_tests unit
 # of the size syntax, the splitting and the report, and what fuzzing found. The logic is the same
 # on every system, so the Linux builds run them.
 if(NOT WIN32)
-  foreach(target IN ITEMS size_argument command_line failure_report)
+  foreach(target IN ITEMS size_argument command_line common_quoting failure_report)
     add_executable(${target}_replay fuzz/${target}_fuzzer.cpp fuzz/replay.cpp)
     target_link_libraries(${target}_replay PRIVATE presizer_core presizer_platform)
     presizer_warnings(${target}_replay)
@@ -38,6 +38,8 @@ if(NOT WIN32)
       COMMAND ${target}_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/${target})
     set_tests_properties(${target}_corpus PROPERTIES LABELS unit)
   endforeach()
+  # The Windows splitting is checked against a reference of the common quoting.
+  target_sources(common_quoting_replay PRIVATE fuzz/common_quoting.cpp)
 endif()
 
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.
