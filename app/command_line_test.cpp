@@ -4,30 +4,6 @@
 
 namespace {
 
-using Args = std::vector<std::string>;
-
-TEST(SplitCommandLine, FollowsTheToolsOwnRules) {
-  const std::string a5000(5000, 'a'), q5000(5000, 'q');
-  // clang-format off
-  const std::pair<std::string, Args> cases[] = {
-      {"", {""}}, {"p", {"p"}}, {"p \t \r\n ", {"p"}}, {"p data.bin 100", {"p", "data.bin", "100"}},
-      {"p\x01" "a\x1f" "b c!d", {"p", "a", "b", "c!d"}}, {"p \xe4\x80\xff", {"p", "\xe4\x80\xff"}},
-      // A pair standing alone is an empty argument and ends the list; before more it vanishes.
-      {"\"\" p a", {"", "p", "a"}}, {"p a \"\" b", {"p", "a"}}, {"p \"\"x", {"p", "x"}},
-      {"p a\"b c\"d", {"p", "ab cd"}},
-      {"p ab\"\"cd", {"p", "abcd"}}, {"p a \"b c  ", {"p", "a", "b c  "}},
-      {"p C:\\dir\\\"x y\"", {"p", "C:\\dir\\x y"}}, {"p f \"   12\"", {"p", "f", "   12"}},
-      {"p f 10 \"\"", {"p", "f", "10"}}, {"p f 10 \"", {"p", "f", "10"}},
-      {std::string("p a\0b", 5), {"p", "a"}}, {std::string("p \"a\0b\"", 7), {"p", "a"}},
-      // Nothing is cut, quoted or not: the refusal of a long argument comes later, whole.
-      {"p " + a5000 + " \"" + q5000 + "\" b", {"p", a5000, q5000, "b"}},
-  };
-  // clang-format on
-  for (const auto& [line, expected] : cases) {
-    EXPECT_EQ(SplitCommandLine(line), expected) << line.substr(0, 40);
-  }
-}
-
 // Refused: what the common quoting, which callers write for, would read otherwise. The program's
 // own path ends there at the first blank or tab, or right after the quote closing the one it
 // starts with, and ours must end it at the same place.
@@ -59,6 +35,7 @@ TEST(Arguments, FromTheSystemsSplit) {
   };
   const Row rows[] = {
       {"ArgcZero", 0, nullptr, 0, "", ""},
+      {"ProgramAlone", 1, argv, 0, "p", "p"},
       {"NoProgram", 3, noProgram, 2, "", "5"},
       {"EndsAtArgc", 2, argv, 1, "p", "f"},
       {"EndsAtTheEmptyOne", 5, argv, 2, "p", "5"},
