@@ -1,7 +1,5 @@
 #include "app/presizer_main.h"
 
-#include <tuple>
-
 #include "tests/fake_win32.h"
 
 namespace {
@@ -14,24 +12,37 @@ using Flow = fake::Test;
 // characters), ends the run before the token (t, a, x) or the file (o, e) is touched; otherwise
 // the privileges come first, once. UTF-8 takes no used-default flag.
 TEST_F(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
+  struct Row {
+    std::string narrow;   // the command line as the program reads it
+    std::u16string wide;  // as the user gave it
+    win32::DWORD codePage;
+    int exitCode;
+    const char* report;  // a part of what is printed
+  };
+  const std::string long4097(4097, 'p');
+  const std::u16string wide4097(4097, u'p');
   // clang-format off
-  const std::tuple<std::string, std::u16string, win32::DWORD, int, const char*> cases[] = {
-      {"p f 5", u"p f 5", 1252, 0, ""}, {"p f 5", u"p f 5", win32::CP_UTF8, 0, ""},
-      {"p f", u"p f\uFF02", 1252, 255, ""},
-      {"p f? 5", u"p f\uFF02 5", 1252, 1, "Code: 1113.\nText of the code.\r\n"},
-      {"p \"f\" 5 \"x\" 9", u"p \"f\uFF02 5 \uFF02x\" 9", 1252, 1, "Code: 1113"},
-      {"p g 5", u"p f 5", 1252, 1, "Code: 1113"}, {"p ? 5", u"p \xD800 5", 65001, 1, "Code: 1113"},
-      {"p \"a\\\" 5", u"p \"a\\\" 5", 1252, 1, "Code: 123"}, {"p\\\"", u"p\\\"", 1252, 255, ""},
-      {std::string(4097, 'p') + " f 5", std::u16string(4097, u'p') + u" f 5", 1252, 1, "Code: 206"},
+  const Row rows[] = {
+      {"p f 5", u"p f 5", 1252, kExitOk, ""},
+      {"p f 5", u"p f 5", win32::CP_UTF8, kExitOk, ""},
+      {"p f", u"p f\uFF02", 1252, kExitUsage, ""},
+      {"p f? 5", u"p f\uFF02 5", 1252, kExitFailure, "Code: 1113.\nText of the code.\r\n"},
+      {"p \"f\" 5 \"x\" 9", u"p \"f\uFF02 5 \uFF02x\" 9", 1252, kExitFailure, "Code: 1113"},
+      {"p g 5", u"p f 5", 1252, kExitFailure, "Code: 1113"},
+      {"p ? 5", u"p \xD800 5", win32::CP_UTF8, kExitFailure, "Code: 1113"},
+      {"p \"a\\\" 5", u"p \"a\\\" 5", 1252, kExitFailure, "Code: 123"},
+      {"p\\\"", u"p\\\"", 1252, kExitUsage, ""},
+      {long4097 + " f 5", wide4097 + u" f 5", 1252, kExitFailure, "Code: 206"},
   };
   // clang-format on
-  for (const auto& [narrow, wide, page, code, report] : cases) {
+  for (const Row& row : rows) {
     SetUp();
-    std::tie(fake.wideCommandLine, fake.codePage) = std::tie(wide, page);
-    fake.commandLine = narrow.c_str();
-    EXPECT_EQ(RunPresizer(0, nullptr), code) << narrow;
-    EXPECT_EQ(fake.calls, code == kExitOk ? "taxoe" : "") << narrow;
-    EXPECT_NE(fake.written.find(report), std::string::npos) << fake.written;
+    fake.commandLine = row.narrow.c_str();
+    fake.wideCommandLine = row.wide;
+    fake.codePage = row.codePage;
+    EXPECT_EQ(RunPresizer(0, nullptr), row.exitCode) << row.narrow;
+    EXPECT_EQ(fake.calls, row.exitCode == kExitOk ? "taxoe" : "") << row.narrow;
+    EXPECT_NE(fake.written.find(row.report), std::string::npos) << fake.written;
   }
 }
 
