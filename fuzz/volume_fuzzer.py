@@ -1,0 +1,475 @@
+#!/usr/bin/env python3
+"""The Linux program's fast path on real volumes, over random layouts.
+
+usage: volume_fuzzer.py PROGRAM SECONDS [SEED]
+
+Mounts a fresh loop volume of each file system the kernel here mounts (a tmpfs for tmpfs) and,
+for its share of SECONDS, draws layouts: a file whose old end lies anywhere, with data, holes and
+reserved but unwritten ranges below it and space reserved beyond it, a volume whose free space
+may be cut into small pieces, and a request that is small or near the edge of the room of the
+user who runs the program (root, or nobody without the reserve). After each run:
+- "Fail" leaves the length, the bytes, the blocks and the free space as they were, but for what
+  the manual page says: btrfs may keep the one block that holds an old end inside a block (it
+  writes it when the file grows), and the space reserved beyond the end is given back.
+- "Ok" keeps every old byte, gives every new byte a block that reads as zeros, and leaves the
+  holes below the old end and the space reserved beyond the new end alone.
+- A request with room to spare (a sixteenth of it and 2 MiB) is granted, except on ext2, which
+  cannot reserve.
+Prints the layouts tried per file system and in all ("layouts tried: N"), and stops at the first
+counterexample with its layout ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices:
+without them it prints "skipped: <why>" and exits 0. Mounts, loop devices and images are
+removed on every way out.
+"""
+import ctypes
+import fcntl
+import hashlib
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+
+MiB = 1 << 20
+VOLUME = 400 * MiB
+PAGE = os.sysconf("SC_PAGE_SIZE")
+KEEP_SIZE, PUNCH_HOLE = 1, 2
+FIEMAP_FLAG_SYNC, FIEMAP_EXTENT_LAST = 1, 1
+FS_IOC_FIEMAP = 0xC020660B
+OK = b"File Preallocation...Ok\r\n"
+FAIL = b"File Preallocation...Fail\r\n"
+
+# name, and how to make the volume (None: a tmpfs)
+KINDS = [
+    ("ext4", ["mkfs.ext4", "-q", "-F", "-b", "4096"]),
+    ("ext4-1k", ["mkfs.ext4", "-q", "-F", "-b", "1024"]),
+    ("ext4-bigalloc", ["mkfs.ext4", "-q", "-F", "-b", "4096", "-O", "bigalloc", "-C", "65536"]),
+    ("xfs", ["mkfs.xfs", "-q", "-f"]),
+    ("btrfs", ["mkfs.btrfs", "-q", "-f"]),
+    ("tmpfs", None),
+    ("ext2", ["mkfs.ext2", "-q", "-F"]),
+]
+
+libc = ctypes.CDLL(None, use_errno=True)
+libc.fallocate.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_int64, ctypes.c_int64]
+
+
+class Skip(Exception):
+    pass
+
+
+class Counterexample(Exception):
+    pass
+
+
+def fallocate(fd, mode, offset, length):
+    if libc.fallocate(fd, mode, offset, length) != 0:
+        raise OSError(ctypes.get_errno(), os.strerror(ctypes.get_errno()))
+
+
+def settle(where):
+    # Freed space is counted once the file system has committed; btrfs and xfs free in the
+    # background, so wait until two readings agree.
+    last = None
+    while True:
+        fd = os.open(where, os.O_RDONLY)
+        libc.syncfs(fd)
+        os.close(fd)
+        now = os.statvfs(where)
+        if now == last:
+            return now
+        last = now
+        time.sleep(0.02)
+
+
+def extents(path):
+    """The file's allocated ranges in bytes, merged, or None where the system cannot list them."""
+    count, found, start = 256, [], 0
+    with open(path, "rb") as f:
+        while True:
+            buffer = bytearray(struct.pack("=QQIIII", start, (1 << 64) - 1 - start,
+                                           FIEMAP_FLAG_SYNC, 0, count, 0) + bytes(56 * count))
+            try:
+                fcntl.ioctl(f.fileno(), FS_IOC_FIEMAP, buffer, True)
+            except OSError:
+                return None
+            mapped = struct.unpack_from("=I", buffer, 20)[0]
+            last = False
+            for i in range(mapped):
+                logical, _, length, _, _, flags = struct.unpack_from("=QQQQQI", buffer, 32 + 56 * i)
+                found.append([logical, logical + length])
+                start, last = logical + length, last or bool(flags & FIEMAP_EXTENT_LAST)
+            if last or mapped < count:
+                break
+    merged = []
+    for begin, end in sorted(found):
+        if merged and begin <= merged[-1][1]:
+            merged[-1][1] = max(merged[-1][1], end)
+        else:
+            merged.append([begin, end])
+    return merged
+
+
+def clip(ranges, begin, end):
+    return [[max(a, begin), min(b, end)] for a, b in ranges if min(b, end) > max(a, begin)]
+
+
+@dataclass
+class Layout:
+    kind: str
+    block: int  # the volume's block size
+    end: int  # the old end
+    pieces: list  # ("data" | "reserve" | "punch", offset, length) below the old end, in order
+    beyond: list  # (offset, length) reserved beyond the old end
+    fragments: tuple  # (piece size, count) of the free space cut into pieces, or ()
+    user: str  # "root" or "nobody"
+    request: int = 0  # the new size
+    room: int = 0  # the free space the user may take, when the request was drawn
+    floor: int = 0  # the free space anyone may take then: a request this leaves room to spare
+    given_back: bool = False  # a refusal cut what lay reserved beyond the end
+
+    def pages(self):
+        """On tmpfs, the pages the file holds: page-sized blocks, exactly as written or reserved."""
+        held = set()
+        for what, offset, length in self.pieces:
+            if what == "punch":
+                held -= set(range(-(-offset // PAGE), (offset + length) // PAGE))
+            else:
+                held |= set(range(offset // PAGE, -(-(offset + length) // PAGE)))
+        for offset, length in [] if self.given_back else self.beyond:
+            held |= set(range(offset // PAGE, -(-(offset + length) // PAGE)))
+        return held
+
+
+def draw_spot(rng, limit, block):
+    spot = rng.randrange(limit + 1)
+    return spot - spot % block if rng.random() < 0.5 else spot
+
+
+def draw_layout(rng, kind, block, can_reserve):
+    end = rng.choice([0, draw_spot(rng, 64 * 1024, block), draw_spot(rng, 16 * MiB, block)])
+    pieces = []
+    for _ in range(rng.randrange(8) if end else 0):
+        offset = draw_spot(rng, end - 1, block)
+        length = min(end - offset, rng.choice([1, block, draw_spot(rng, 4 * MiB, block) or 1]))
+        what = rng.choice(["data", "reserve", "punch"] if can_reserve else ["data"])
+        pieces.append((what, offset, length))
+    beyond = []
+    for _ in range(rng.choice([0, 0, 1, 2]) if can_reserve else 0):
+        offset = end + draw_spot(rng, 8 * MiB, block)
+        beyond.append((offset, draw_spot(rng, 16 * MiB, block) or block))
+    fragments = ()
+    if rng.random() < 0.4 and can_reserve and kind != "tmpfs":
+        # Often single blocks across the whole volume: the most the file's extent tree can need.
+        size = rng.choice([block, block, 2 * block, 16 * block, 64 * 1024, MiB])
+        most = 1 << (14 if kind == "btrfs" else 18)
+        fragments = (size, rng.choice([most, int(2 ** rng.uniform(4, most.bit_length() - 1))]))
+    return Layout(kind, block, end, pieces, beyond, fragments, rng.choice(["root", "nobody"]))
+
+
+def make(layout, where, rng):
+    filler = os.path.join(where, "filler")
+    path = os.path.join(where, "target")
+    fd = os.open(path, os.O_CREAT | os.O_TRUNC | os.O_WRONLY, 0o644)
+    try:  # an open file would keep the volume from being unmounted
+        os.ftruncate(fd, layout.end)
+        for what, offset, length in layout.pieces:
+            if what == "data":
+                os.pwrite(fd, rng.randbytes(length), offset)
+            else:
+                fallocate(fd, PUNCH_HOLE | KEEP_SIZE if what == "punch" else KEEP_SIZE, offset,
+                          length)
+        for offset, length in layout.beyond:
+            fallocate(fd, KEEP_SIZE, offset, length)
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+    if layout.user == "nobody":
+        os.chown(path, 65534, 65534)
+    if layout.fragments:
+        # Separate pieces, every other one freed again: the free space comes in pieces too. The
+        # pieces take at most 97% of the room, so that freeing them has room for their records.
+        size, count = layout.fragments
+        volume = os.statvfs(where)
+        count = min(count, volume.f_bavail * volume.f_frsize * 97 // 100 // (2 * size))
+        fd = os.open(filler, os.O_CREAT | os.O_WRONLY, 0o600)
+        try:
+            if layout.kind == "btrfs":  # it frees a reserved extent only whole: one per piece
+                for i in range(2 * count):
+                    fallocate(fd, 0, i * size, size)
+            else:
+                fallocate(fd, 0, 0, 2 * count * size)
+            for i in range(0, 2 * count, 2):
+                fallocate(fd, PUNCH_HOLE | KEEP_SIZE, i * size, size)
+        except OSError:  # pieces smaller than an ext4 cluster free nothing and cost tree blocks
+            pass
+        finally:
+            os.close(fd)
+    return path
+
+
+@dataclass
+class Snapshot:
+    size: int
+    blocks: int
+    free: int
+    data: bytes
+    extents: list = field(default_factory=list)
+    btrfs_data: int = 0
+
+
+def btrfs_data_used(where):
+    out = subprocess.run(["btrfs", "filesystem", "df", "-b", where], capture_output=True,
+                         text=True).stdout
+    for line in out.splitlines():
+        if line.startswith("Data"):
+            return int(line.rsplit("used=", 1)[1])
+    return 0
+
+
+def snapshot(path, where, kind, end):
+    volume = settle(where)
+    with open(path, "rb") as f:
+        data = hashlib.sha256(f.read(end)).digest()
+    info = os.stat(path)
+    return Snapshot(info.st_size, info.st_blocks * 512, volume.f_bfree * volume.f_frsize, data,
+                    extents(path), btrfs_data_used(where) if kind == "btrfs" else 0)
+
+
+def has_reserve_capability():
+    with open("/proc/self/status") as status:
+        line = next(l for l in status if l.startswith("CapEff:"))
+    return bool(int(line.split()[1], 16) & (1 << 24))  # CAP_SYS_RESOURCE
+
+
+def draw_requests(rng, layout, where):
+    """New sizes to ask for in turn, until one is granted."""
+    volume = settle(where)
+    free = volume.f_bfree if layout.user == "root" and has_reserve_capability() else volume.f_bavail
+    layout.room, layout.floor = free * volume.f_frsize, volume.f_bavail * volume.f_frsize
+    draw, edge = rng.random(), layout.end + layout.room
+    if draw < 0.2:
+        requests = [layout.end + rng.randrange(1, 8 * MiB)]
+    elif draw < 0.35:  # more than there is room for
+        requests = [edge + rng.choice([1, rng.randrange(1, 1 << 30)])]
+    elif draw < 0.55:  # at the edge, give or take a few blocks
+        requests = [edge + layout.block * rng.randrange(-8, 3) + rng.randrange(layout.block)]
+    elif draw < 0.7:  # the last MiB
+        requests = [edge - rng.randrange(-64 * 1024, MiB)]
+    else:
+        # Down from the edge in steps that double, to the first the program grants: that one lies
+        # within twice the program's margin, where a margin too small shows.
+        step = rng.uniform(1, 2) * 4096
+        requests = [edge - int(step * 2**k) for k in range(32) if edge - step * 2**k > layout.end]
+    return [max(request, layout.end + 1) for request in requests]
+
+
+def run(program, layout, path):
+    command = [program, path, str(layout.request)]
+    if layout.user == "nobody":
+        command = ["runuser", "-u", "nobody", "--"] + command
+    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+    done = subprocess.run(command, capture_output=True, env=env, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def zeros(path, begin, end, rng):
+    with open(path, "rb") as f:
+        spots = [begin] + [rng.randrange(begin, end) for _ in range(4)]
+        for spot in spots:
+            f.seek(spot)
+            if f.read(min(end - spot, MiB)).strip(b"\0"):
+                return False
+    return True
+
+
+def check(layout, path, before, after, words, rng):
+    """What is wrong with the run, or None."""
+    end, block, new = layout.end, layout.block, layout.request
+    block_of_end = end - end % block
+    if after.data != before.data:
+        return "a byte below the old end changed"
+    if words == FAIL:
+        return check_fail(layout, before, after)
+    if words != OK:
+        return f"printed {words!r}"
+    if after.size != new:
+        return f"Ok, but the length is {after.size}"
+    if not zeros(path, end, new, rng):
+        return "Ok, but a new byte is not zero"
+    if layout.kind == "tmpfs":
+        held = layout.pages() | set(range(end // PAGE, -(-new // PAGE)))
+        if after.blocks != len(held) * PAGE:
+            return f"Ok, blocks {after.blocks}, expected {len(held) * PAGE}"
+        return None
+    top = -(-new // block) * block
+    if clip(after.extents, block_of_end, top) != [[block_of_end, top]]:
+        return f"Ok, but [{block_of_end}, {top}) is not all allocated: {after.extents}"
+    if clip(after.extents, 0, block_of_end) != clip(before.extents, 0, block_of_end):
+        return f"Ok, extents below the old end {before.extents} -> {after.extents}"
+    if clip(after.extents, top, 1 << 63) != clip(before.extents, top, 1 << 63):
+        return f"Ok, extents beyond the new end {before.extents} -> {after.extents}"
+    return None
+
+
+def check_fail(layout, before, after):
+    end, block = layout.end, layout.block
+    if after.size != end:
+        return f"Fail, but the length is {after.size}"
+    spare = layout.floor - (layout.request - end)
+    if layout.kind != "ext2" and spare >= (layout.request - end) // 16 + 2 * MiB:
+        return f"Fail with {spare} bytes to spare"
+    # What lay reserved beyond the end is given back, as Windows gives it back.
+    if layout.kind == "tmpfs":  # no extent list, but its pages are those written or reserved
+        held = {page for page in layout.pages() if page < -(-end // PAGE)}
+        if after.blocks != len(held) * PAGE:
+            return f"Fail, blocks {before.blocks} -> {after.blocks}, expected {len(held) * PAGE}"
+        return None if after.free - before.free == before.blocks - after.blocks else \
+            f"Fail, blocks {before.blocks} -> {after.blocks}, free {before.free} -> {after.free}"
+    inside = -(-end // block) * block
+    kept, extra = [[0, inside]], 0
+    if layout.kind == "btrfs" and end % block:
+        # btrfs writes the block of an old end inside a block when the file grows: into a hole, or
+        # as a copy of a block it shares with others. That one block may stay, nothing else.
+        kept, extra = [[0, inside - block]], block
+    if [r for a, b in kept for r in clip(after.extents, a, b)] != \
+            [r for a, b in kept for r in clip(before.extents, a, b)] or \
+            clip(after.extents, inside, 1 << 63):
+        return f"Fail, extents {before.extents} -> {after.extents}"
+    given_back = bool(clip(before.extents, inside, 1 << 63))
+    if after.blocks > before.blocks + extra or (after.blocks < before.blocks and not given_back):
+        return f"Fail, blocks {before.blocks} -> {after.blocks}"
+    # The volume gains what the file gave back, but xfs may need a few blocks more for its trees
+    # of free space to record it; btrfs's free space moves with its own records: count its data.
+    unrecorded = (before.blocks - after.blocks) - (after.free - before.free)
+    if layout.kind == "btrfs":
+        if after.btrfs_data > before.btrfs_data + extra:
+            return f"Fail, btrfs data {before.btrfs_data} -> {after.btrfs_data}"
+    elif unrecorded and not (layout.kind == "xfs" and given_back and 0 < unrecorded <= 4 * block):
+        return f"Fail, blocks {before.blocks} -> {after.blocks}, free {before.free} -> {after.free}"
+    return None
+
+
+def fuzz_one(program, kind, where, rng, deadline, counts):
+    """Layouts on one volume until the deadline, at least one, counted in counts[kind]."""
+    block = os.statvfs(where).f_frsize
+    can_reserve = kind != "ext2"
+    while counts[kind]["layouts"] == 0 or time.monotonic() < deadline:
+        layout = draw_layout(rng, kind, block, can_reserve)
+        path = make(layout, where, rng)
+        before = snapshot(path, where, kind, layout.end)
+        if kind == "tmpfs" and before.blocks != len(layout.pages()) * PAGE:
+            raise Counterexample(f"{layout}\nthe page model says {len(layout.pages()) * PAGE} "
+                                 f"bytes, the file holds {before.blocks}")
+        counts[kind]["layouts"] += 1
+        for request in draw_requests(rng, layout, where):
+            layout.request = request
+            code, words, errors = run(program, layout, path)
+            after = snapshot(path, where, kind, layout.end)
+            wrong = (f"exit code {code}, standard error {errors[-2000:]!r}" if code or errors else
+                     check(layout, path, before, after, words, rng))
+            counts[kind]["runs"] += 1
+            if wrong:
+                raise Counterexample(f"{layout}\n{wrong}")
+            if words == OK:
+                counts[kind]["Ok"] += 1
+                break
+            before, layout.given_back = after, True
+        for name in ("target", "filler"):
+            if os.path.exists(os.path.join(where, name)):
+                os.unlink(os.path.join(where, name))
+
+
+class Volumes:
+    """Mounts one volume at a time under a folder of its own, and takes everything down again."""
+
+    def __init__(self):
+        self.top = tempfile.mkdtemp(prefix="presizer-volumes-")
+        os.chmod(self.top, 0o755)
+        self.mounted = None
+
+    def mount(self, kind, mkfs):
+        where = os.path.join(self.top, kind)
+        os.mkdir(where)
+        if mkfs is None:
+            command = ["mount", "-t", "tmpfs", "-o", f"size={VOLUME}", "tmpfs", where]
+        else:
+            image = where + ".img"
+            with open(image, "wb") as f:
+                f.truncate(VOLUME)
+            if not shutil.which(mkfs[0]):
+                raise Skip(f"{mkfs[0]} is missing")
+            made = subprocess.run(mkfs + [image], capture_output=True, text=True)
+            if made.returncode:
+                raise Skip(f"{' '.join(mkfs)} failed: {made.stderr.strip()}")
+            command = ["mount", "-o", "loop", image, where]
+        mounted = subprocess.run(command, capture_output=True, text=True)
+        if mounted.returncode:
+            raise Skip(f"{kind} cannot be mounted here: {mounted.stderr.strip()}")
+        self.mounted = where
+        return where
+
+    def unmount(self):
+        # A loop mount frees its device when it goes; a busy one goes once it is no longer busy.
+        if self.mounted and subprocess.run(["umount", self.mounted]).returncode:
+            subprocess.run(["umount", "--lazy", self.mounted])
+        self.mounted = None
+
+    def close(self):
+        self.unmount()
+        shutil.rmtree(self.top, ignore_errors=True)
+
+
+def stop(signum, frame):  # ends the run through the clean-up below, as an interrupt does
+    sys.exit(3)
+
+
+def main():
+    program, seconds = sys.argv[1], float(sys.argv[2])
+    seed = int(sys.argv[3]) if len(sys.argv) > 3 else random.randrange(1 << 32)
+    if os.geteuid() != 0:
+        print("skipped: needs root, for loop volumes")
+        return 0
+    signal.signal(signal.SIGTERM, stop)
+    volumes = Volumes()
+    try:
+        # A copy that nobody may run, whatever the folders above the build allow.
+        copy = os.path.join(volumes.top, "presizer")
+        shutil.copy(program, copy)
+        os.chmod(copy, 0o755)
+        print(f"seed {seed}", flush=True)
+        counts = {kind: {"layouts": 0, "runs": 0, "Ok": 0} for kind, _ in KINDS}
+        end = time.monotonic() + seconds
+        for index, (kind, mkfs) in enumerate(KINDS):
+            # An equal share of the time left, so that one that ran over costs all that follow.
+            deadline = time.monotonic() + (end - time.monotonic()) / (len(KINDS) - index)
+            try:
+                where = volumes.mount(kind, mkfs)
+            except Skip as why:
+                print(f"{kind}: skipped: {why}", flush=True)
+                continue
+            rng = random.Random(f"{seed}-{kind}")
+            fuzz_one(copy, kind, where, rng, deadline, counts)
+            volumes.unmount()
+            tally = ", ".join(f"{n} {what}" for what, n in counts[kind].items())
+            print(f"{kind}: {tally}", flush=True)
+        layouts = sum(count["layouts"] for count in counts.values())
+        if layouts == 0:
+            print("skipped: no file system could be mounted")
+            return 0
+        print(f"layouts tried: {layouts}")
+        return 0
+    except Counterexample as found:
+        print(f"COUNTEREXAMPLE (seed {seed}) on {found}", flush=True)
+        print(f"layouts tried: {sum(count['layouts'] for count in counts.values())}")
+        return 1
+    finally:
+        volumes.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
