@@ -6,8 +6,7 @@
 # afterwards; where the Windows program answers otherwise under Wine, `wine` says how. Every run
 # also proves that nothing else was lost: the kept bytes are compared before and after, new space
 # must read as zeros, growth on the fast path must be allocated while the ordinary path leaves a
-# hole, and a bystander file and folder beside the target stay as they were. The volume test
-# needs root and skips without it.
+# hole, and a bystander file and folder beside the target stay as they were.
 import os
 import re
 import resource
@@ -30,7 +29,6 @@ USAGE = ("PRESIZER.exe FileName FileSize\r\n"
          "  Vista+ have to be executed with elevated privileges\r\n")
 GO = "File Preallocation..."
 OK = GO + "Ok\r\n"
-FAIL = GO + "Fail\r\n"
 SAME = "File Already Has This Size"
 LOST = None  # the words went where the test cannot read them
 PATTERN = bytes(65 + (i * 7) % 61 for i in range(4096))
@@ -183,32 +181,6 @@ def run(args, before_start=None, program=PROGRAM):
     return p.returncode, words
 
 
-mounted = []
-
-
-def mount(where, kind):  # a new volume of 300 MiB on a new folder, or a skip
-    os.makedirs(where)
-    args = ["-t", "tmpfs", "-o", "size=300m", "tmpfs"]
-    if kind != "tmpfs":
-        with open(where + ".img", "wb") as image:
-            image.truncate(300 << 20)
-        mkfs = ["mkfs." + kind, "-q"] + (["-F"] if kind.startswith("ext") else [])
-        if not shutil.which(mkfs[0]) or subprocess.run(mkfs + [where + ".img"]).returncode:
-            pytest.skip(f"{mkfs[0]} is missing or failed")
-        args = ["-o", "loop", where + ".img"]
-    if os.geteuid() != 0 or subprocess.run(["mount"] + args + [where]).returncode:
-        pytest.skip(f"{kind} cannot be mounted here (root is needed)")
-    mounted.append(where)
-    return where
-
-
-@pytest.fixture(autouse=True)
-def unmount_at_end():
-    yield
-    while mounted:
-        subprocess.run(["umount", "--lazy", mounted.pop()])  # Wine may still hold a file there
-
-
 def ends(path, start, end):
     # Up to a MiB from `start`: enough to compare files of many GiB in bounded time.
     with open(path, "rb") as f:
@@ -275,41 +247,6 @@ def test_program(case, tmp_path, monkeypatch):
             assert allocated >= after
         else:
             assert allocated < after
-
-
-def blocks_and_free_space(path):
-    os.sync()
-    return os.stat(path).st_blocks, os.statvfs(os.path.dirname(path)).f_bfree
-
-
-# Data, a hole of 64 MiB, then a tail reserved but never written up to an end inside a block (ext2
-# cannot reserve: libc writes the tail). First all the room but 1.5 MiB, less than the file system
-# may need beside the bytes: "Fail" must leave the length, the file's blocks and the volume's free
-# space as they were, the block of the old end included, which reads as a hole. Then room to
-# spare: "Ok" must allocate every new byte and leave the hole alone, but ext2 gives "Fail". Under
-# Wine the valid-data call is Wine's own: it reserves from the start of the file and, refused,
-# keeps what it took on ext4 and ext2.
-@pytest.mark.parametrize("kind", ["tmpfs", "ext4", "xfs", "btrfs", "ext2"])
-def test_volume(kind, tmp_path):
-    where = mount(str(tmp_path / kind), kind)
-    edge, end = where + "/edge", (64 << 20) + 5000
-    with open(edge, "w+b") as f:  # libc reads what it writes in place of a reservation
-        f.write(PATTERN)
-        f.truncate(end)
-        os.posix_fallocate(f.fileno(), 64 << 20, 5000)
-    volume = os.statvfs(where)
-    room, nearly_all = volume.f_bavail * volume.f_frsize, end + volume.f_bfree * volume.f_frsize
-    nearly_all -= 3 << 19
-    for wanted in [nearly_all, end + room - room // 16 - (2 << 20)]:
-        before = blocks_and_free_space(edge)
-        _, words = run([host(edge), str(wanted)])
-        allocated = os.stat(edge).st_blocks * 512
-        if words == FAIL.encode():
-            assert os.path.getsize(edge) == end and (UNDER_WINE or wanted == nearly_all or kind == "ext2")
-            assert UNDER_WINE or blocks_and_free_space(edge) == before
-        else:
-            assert words == OK.encode() and (UNDER_WINE or wanted != nearly_all)
-            assert len(PATTERN) + wanted - end <= allocated and (UNDER_WINE or allocated < wanted)
 
 
 def sessions(document):
