@@ -10,14 +10,16 @@ using Flow = fake::Test;
 // line that the code page changed (a character replaced, or swapped for a look-alike quote), then
 // one whose arguments might not be the caller's (a quote after a backslash, an argument past 4096
 // characters), ends the run before the token (t, a, x) or the file (o, e) is touched; otherwise
-// the privileges come first, once. UTF-8 takes no used-default flag.
+// the privileges come first, once. UTF-8 takes no used-default flag. A command line too large to
+// copy ends in the report, not in a crash.
 TEST_F(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
   struct Row {
     std::string narrow;   // the command line as the program reads it
     std::u16string wide;  // as the user gave it
     win32::DWORD codePage;
     int exitCode;
-    const char* report;  // a part of what is printed
+    const char* report;        // a part of what is printed
+    bool outOfMemory = false;  // the command line cannot be copied
   };
   const std::string long4097(4097, 'p');
   const std::u16string wide4097(4097, u'p');
@@ -33,6 +35,8 @@ TEST_F(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
       {"p \"a\\\" 5", u"p \"a\\\" 5", 1252, kExitFailure, "Code: 123"},
       {"p\\\"", u"p\\\"", 1252, kExitUsage, ""},
       {long4097 + " f 5", wide4097 + u" f 5", 1252, kExitFailure, "Code: 206"},
+      {"p f 5", u"p f 5", 1252, kExitFailure, "Exception Exception in module  at 00000000.\n"
+                                               "Out of memory.\r\n", true},
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -40,17 +44,11 @@ TEST_F(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
     fake.commandLine = row.narrow.c_str();
     fake.wideCommandLine = row.wide;
     fake.codePage = row.codePage;
+    fake.outOfMemory = row.outOfMemory;
     EXPECT_EQ(RunPresizer(0, nullptr), row.exitCode) << row.narrow;
     EXPECT_EQ(fake.calls, row.exitCode == kExitOk ? "taxoe" : "") << row.narrow;
     EXPECT_NE(fake.written.find(row.report), std::string::npos) << fake.written;
   }
-}
-
-TEST_F(Flow, OutOfMemoryEndsInTheReport) {
-  fake.outOfMemory = true;
-  EXPECT_EQ(RunPresizer(0, nullptr), kExitFailure);
-  EXPECT_EQ(fake.written, "Exception Exception in module  at 00000000.\nOut of memory.\r\n");
-  EXPECT_EQ(fake.calls, "");
 }
 
 }  // namespace

