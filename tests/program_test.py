@@ -78,6 +78,10 @@ def folders_above(path):
     os.makedirs(os.path.dirname(path))
 
 
+def symlink_to_itself(path):
+    os.symlink(os.path.basename(path), path)
+
+
 # What the program's process does to itself before the program starts.
 def close_stdout():
     os.close(1)
@@ -129,6 +133,10 @@ CASES = [
     Case("MissingDirectory", ["100"], open_error("Invalid filename."), code=1, path="none/target"),
     Case("DanglingSymlink", ["100"], open_error("File not found."), code=1,
          make=symlink_into_missing_folder),
+    # Opens that the system refuses for reasons of their own, with the same codes on both.
+    Case("SymlinkLoop", ["100"], open_error("I/O error 1921."), code=1, make=symlink_to_itself),
+    Case("BelowAFile", ["100"], open_error("Invalid filename."), code=1, path="victim/x"),
+    Case("NameTooLong", ["100"], open_error("I/O error 206."), code=1, path="n" * 300),
     Case("LongPath", ["100"], OK, size=100, path=LONG_PATH, make=folders_above,
          wine=Outcome(open_error("I/O error 206."))),
     # A character device opens, but its end cannot be set.
