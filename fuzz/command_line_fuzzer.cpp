@@ -51,7 +51,7 @@ bool WholeWords(std::string_view text, const std::vector<std::string>& arguments
 bool RefusedWhenTooLong(const Arguments& arguments) {
   bool tooLong = false;
   for (int i = 0; i <= arguments.Count(); ++i) {
-    tooLong = tooLong || arguments.Get(i).size() > kMaxArgumentLength;
+    tooLong = tooLong || arguments.Get(i).size() > 4096;  // the documented limit, written out
   }
   try {
     CheckArgumentsArriveWhole(arguments);
