@@ -3,18 +3,19 @@
 
 usage: volume_fuzzer.py PROGRAM SECONDS [SEED]
 
-Mounts a fresh loop volume of each file system the kernel here mounts (a tmpfs for tmpfs) and,
-for its share of SECONDS, draws layouts: a file whose old end lies anywhere, with data, holes and
-reserved but unwritten ranges below it and space reserved beyond it, a volume whose free space
-may be cut into small pieces, and a request that is small or near the edge of the room of the
-user who runs the program (root, or nobody without the reserve). After each run:
+Mounts a fresh loop volume of each file system the kernel here mounts (a tmpfs for tmpfs), tries
+the fixed layouts of ext4 (see fixed_layouts) and, for its share of SECONDS, draws layouts: a file
+whose old end lies anywhere, with data, holes and reserved but unwritten ranges below it and space
+reserved beyond it, a volume whose free space may be cut into small pieces, and a request that is
+small or near the edge of the room of the user who runs the program (root, or nobody without the
+reserve). After each run:
 - "Fail" leaves the length, the bytes, the blocks and the free space as they were, but for what
   the manual page says: btrfs may keep the one block that holds an old end inside a block (it
   writes it when the file grows), and the space reserved beyond the end is given back.
 - "Ok" keeps every old byte, gives every new byte a block that reads as zeros, and leaves the
   holes below the old end and the space reserved beyond the new end alone.
 - A request with room to spare (a sixteenth of it and 2 MiB) is granted, except on ext2, which
-  cannot reserve.
+  cannot reserve; so is root's request a little into the reserve for root, where root may use it.
 Prints the layouts tried per file system and in all ("layouts tried: N"), and stops at the first
 counterexample with its layout ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices:
 without them it prints "skipped: <why>" and exits 0. Mounts, loop devices and images are
@@ -131,6 +132,8 @@ class Layout:
     room: int = 0  # the free space the user may take, when the request was drawn
     floor: int = 0  # the free space anyone may take then: a request this leaves room to spare
     given_back: bool = False  # a refusal cut what lay reserved beyond the end
+    plan: str = ""  # how the requests are drawn: at random, or one of the fixed layouts' plans
+    must_grant: bool = False  # the request lies within the room the manual page promises root
 
     def pages(self):
         """On tmpfs, the pages the file holds: page-sized blocks, exactly as written or reserved."""
@@ -246,12 +249,42 @@ def has_reserve_capability():
     return bool(int(line.split()[1], 16) & (1 << 24))  # CAP_SYS_RESOURCE
 
 
+def fixed_layouts(kind, block):
+    """Layouts that every run tries first, where a room check too lax or too strict shows at once.
+
+    ext4 with 1 KiB blocks needs the most beside the bytes: a reservation of a few hundred MiB
+    that runs out part way keeps the blocks of its extent tree. So a user asking just past the
+    users' room must be refused before anything is reserved, and so must requests near the edge of
+    free space that lies in single blocks. With 4 KiB blocks, root asking a little into the
+    reserve for root must be granted."""
+    data = [("data", 0, 10000)]
+    if kind == "ext4-1k":
+        return [Layout(kind, block, 10000, data, [], (), "nobody", plan="past the users' room"),
+                Layout(kind, block, 10000, data, [], (block, 1 << 18), "root",
+                       plan="down from the edge")]
+    if kind == "ext4":
+        return [Layout(kind, block, 10000, data, [], (), "root", plan="into the reserve")]
+    return []
+
+
 def draw_requests(rng, layout, where):
     """New sizes to ask for in turn, until one is granted."""
     volume = settle(where)
-    free = volume.f_bfree if layout.user == "root" and has_reserve_capability() else volume.f_bavail
+    may_reserve = layout.user == "root" and has_reserve_capability()
+    free = volume.f_bfree if may_reserve else volume.f_bavail
     layout.room, layout.floor = free * volume.f_frsize, volume.f_bavail * volume.f_frsize
     draw, edge = rng.random(), layout.end + layout.room
+    if layout.plan == "past the users' room":
+        return [layout.end + layout.floor + 2 * MiB]
+    if layout.plan == "into the reserve":
+        # ext4 keeps 2% of the volume even from root; beside the bytes the program asks 16 bytes
+        # a block and 1 MiB, and a MiB more is slack.
+        growth = layout.floor + 4 * MiB
+        reserve = (volume.f_bfree - volume.f_blocks // 50) * volume.f_frsize
+        layout.must_grant = may_reserve and growth + growth // layout.block * 16 + 2 * MiB <= reserve
+        return [layout.end + growth]
+    if layout.plan == "down from the edge":
+        draw = 1.0
     if draw < 0.2:
         requests = [layout.end + rng.randrange(1, 8 * MiB)]
     elif draw < 0.35:  # more than there is room for
@@ -294,6 +327,8 @@ def check(layout, path, before, after, words, rng):
     block_of_end = end - end % block
     if after.data != before.data:
         return "a byte below the old end changed"
+    if words == FAIL and layout.must_grant:
+        return "Fail, though the reserve for root holds the request and what it needs beside"
     if words == FAIL:
         return check_fail(layout, before, after)
     if words != OK:
@@ -360,8 +395,12 @@ def fuzz_one(program, kind, where, rng, deadline, counts):
     """Layouts on one volume until the deadline, at least one, counted in counts[kind]."""
     block = os.statvfs(where).f_frsize
     can_reserve = kind != "ext2"
-    while counts[kind]["layouts"] == 0 or time.monotonic() < deadline:
-        layout = draw_layout(rng, kind, block, can_reserve)
+    fixed, drawn = fixed_layouts(kind, block), 0
+    while fixed or drawn == 0 or time.monotonic() < deadline:
+        if fixed:
+            layout = fixed.pop(0)
+        else:
+            layout, drawn = draw_layout(rng, kind, block, can_reserve), drawn + 1
         path = make(layout, where, rng)
         before = snapshot(path, where, kind, layout.end)
         if kind == "tmpfs" and before.blocks != len(layout.pages()) * PAGE:
