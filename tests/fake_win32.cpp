@@ -102,21 +102,25 @@ DWORD FormatMessageA(DWORD, const void*, DWORD, DWORD, char* buffer, DWORD size,
   return sizeof text - 1;
 }
 
-// A token that holds no privilege, like the Linux one; the seam test reads the real tokens.
+// A token of two privileges, both off: the adjustment is logged as 'a' only when it turns both
+// on, else as 'A'. The seam test reads the real tokens.
 BOOL OpenProcessToken(HANDLE, DWORD access, HANDLE* handle) {
   state.calls += 't';
   *handle = &token;
   return access == (TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY) ? TRUE : Fail(5);
 }
 BOOL GetTokenInformation(HANDLE, int, void* buffer, DWORD length, DWORD* needed) {
-  *needed = 4;  // the count alone
+  *needed = 4 + 2 * 12;  // a count, then two entries of a LUID and attributes
   if (buffer == nullptr || length < *needed) return Fail(122);
-  std::memset(buffer, 0, 4);
+  // Every byte 1: a count far past the two entries there are, and attributes that hold the
+  // enabled-by-default flag alone.
+  std::memset(buffer, 1, *needed);
   return TRUE;
 }
-BOOL AdjustTokenPrivileges(HANDLE, BOOL disableAll, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*,
-                           DWORD*) {
-  state.calls += 'a';
+BOOL AdjustTokenPrivileges(HANDLE, BOOL disableAll, TOKEN_PRIVILEGES* list, DWORD,
+                           TOKEN_PRIVILEGES*, DWORD*) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(list);
+  state.calls += bytes[4 + 8] & bytes[4 + 12 + 8] & SE_PRIVILEGE_ENABLED ? 'a' : 'A';
   return disableAll ? Fail(87) : TRUE;
 }
 
