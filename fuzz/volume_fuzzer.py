@@ -284,7 +284,7 @@ def draw_requests(rng, layout, where):
         layout.must_grant = may_reserve and growth + growth // layout.block * 16 + 2 * MiB <= reserve
         return [layout.end + growth]
     if layout.plan == "down from the edge":
-        draw = 1.0
+        return down_from_the_edge(rng, layout, edge)
     if draw < 0.2:
         requests = [layout.end + rng.randrange(1, 8 * MiB)]
     elif draw < 0.35:  # more than there is room for
@@ -294,11 +294,15 @@ def draw_requests(rng, layout, where):
     elif draw < 0.7:  # the last MiB
         requests = [edge - rng.randrange(-64 * 1024, MiB)]
     else:
-        # Down from the edge in steps that double, to the first the program grants: that one lies
-        # within twice the program's margin, where a margin too small shows.
-        step = rng.uniform(1, 2) * 4096
-        requests = [edge - int(step * 2**k) for k in range(32) if edge - step * 2**k > layout.end]
+        return down_from_the_edge(rng, layout, edge)
     return [max(request, layout.end + 1) for request in requests]
+
+
+def down_from_the_edge(rng, layout, edge):
+    """Down from the edge in steps that double, to the first the program grants: that one lies
+    within twice the program's margin, where a margin too small shows."""
+    step = rng.uniform(1, 2) * 4096
+    return [edge - int(step * 2**k) for k in range(32) if edge - step * 2**k > layout.end]
 
 
 def run(program, layout, path):
