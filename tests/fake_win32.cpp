@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace fake {
 State state;
@@ -26,20 +27,34 @@ const char* GetCommandLineA() {
 }
 const WCHAR* GetCommandLineW() { return state.wideCommandLine.c_str(); }
 DWORD GetACP() { return state.codePage; }
-// As the system does: the text ends in its NUL, a buffer is asked for by size first, and UTF-8
-// takes no used-default flag and fails on half a surrogate pair.
-int WideCharToMultiByte(DWORD page, DWORD, const WCHAR* wide, int count, char* narrow, int size,
-                        const char*, BOOL* usedDefault) {
-  const std::u16string text(wide);
-  if (count != -1 || (!narrow && size) ||
-      (page == CP_UTF8 && (usedDefault || text.find(u'\xD800') != text.npos))) {
-    return Fail(87);
+// As the system does: the text ends in its NUL, and a buffer is asked for by size first. In the
+// legacy code page the look-alike quote U+FF02 fits to '"' unless best fit is turned off; every
+// other character above 0x7F is the default '?', which sets the used-default flag. UTF-8 takes no
+// used-default flag and no flag but WC_ERR_INVALID_CHARS, without which half a surrogate pair
+// becomes U+FFFD instead of failing.
+int WideCharToMultiByte(DWORD page, DWORD flags, const WCHAR* wide, int count, char* narrow,
+                        int size, const char*, BOOL* usedDefault) {
+  const bool utf8 = page == CP_UTF8;
+  if (count != -1 || (!narrow && size) || (utf8 && usedDefault)) return Fail(87);
+  if (utf8 && (flags & ~WC_ERR_INVALID_CHARS) != 0) return Fail(1004);
+  std::string text;
+  for (const WCHAR* c = wide; *c != u'\0'; ++c) {
+    if (*c < 0x80) {
+      text += static_cast<char>(*c);
+    } else if (utf8 && *c >= 0xD800 && *c <= 0xDFFF) {
+      if (flags & WC_ERR_INVALID_CHARS) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+      text += "\xEF\xBF\xBD";
+    } else if (!utf8 && *c == u'\xFF02' && !(flags & WC_NO_BEST_FIT_CHARS)) {
+      text += '"';
+    } else {
+      text += '?';
+      if (usedDefault) *usedDefault = TRUE;
+    }
   }
-  for (std::size_t i = 0; narrow && i <= text.size() && i < static_cast<std::size_t>(size); ++i) {
-    narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
-    if (text[i] >= 0x80 && usedDefault) *usedDefault = TRUE;
-  }
-  return static_cast<int>(text.size() + 1);
+  const int needed = static_cast<int>(text.size() + 1);
+  if (narrow && size < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (narrow) std::memcpy(narrow, text.c_str(), text.size() + 1);
+  return needed;
 }
 HANDLE GetCurrentProcess() { return nullptr; }
 BOOL IsDebuggerPresent() { return FALSE; }
@@ -48,7 +63,8 @@ void RaiseException(DWORD) { throw 0; }
 HMODULE GetModuleHandleA(const char* name) { return name ? &kernel32 : &image; }
 BOOL SetFileValidData(HANDLE, LONGLONG length) {
   state.calls += 'v';
-  return state.validData == fake::Granted && length == state.fileSize ? TRUE : Fail(5);
+  return state.validData == fake::Granted && length == state.fileSize ? TRUE
+                                                                      : Fail(ERROR_ACCESS_DENIED);
 }
 FARPROC GetProcAddress(HMODULE, const char* name) {
   bool found = std::strcmp(name, "SetFileValidData") == 0 && state.validData != fake::Missing;
@@ -86,7 +102,7 @@ HANDLE GetStdHandle(DWORD) { return state.hasStandardOutput ? &standardOutput : 
 DWORD GetFileType(HANDLE) { return state.stdType; }
 BOOL WriteFile(HANDLE, const void* bytes, DWORD count, DWORD* written, void*) {
   if (state.write == fake::Fails) return Fail(109);
-  if (state.write == fake::FailsWithoutCode) return Fail(0);
+  if (state.write == fake::FailsWithoutCode) return Fail(ERROR_SUCCESS);
   *written = state.write == fake::Short ? count - 1 : count;
   state.written.append(static_cast<const char*>(bytes), *written);
   return TRUE;
@@ -103,15 +119,16 @@ DWORD FormatMessageA(DWORD, const void*, DWORD, DWORD, char* buffer, DWORD size,
 }
 
 // A token of two privileges, both off: the adjustment is logged as 'a' only when it turns both
-// on, else as 'A'. The seam test reads the real tokens.
+// on, else as 'A', and as 'D' when it disables them all, which the system does without a word.
+// The seam test reads the real tokens.
 BOOL OpenProcessToken(HANDLE, DWORD access, HANDLE* handle) {
   state.calls += 't';
   *handle = &token;
-  return access == (TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY) ? TRUE : Fail(5);
+  return access == (TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY) ? TRUE : Fail(ERROR_ACCESS_DENIED);
 }
 BOOL GetTokenInformation(HANDLE, int, void* buffer, DWORD length, DWORD* needed) {
   *needed = 4 + 2 * 12;  // a count, then two entries of a LUID and attributes
-  if (buffer == nullptr || length < *needed) return Fail(122);
+  if (buffer == nullptr || length < *needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
   // Every byte 1: a count far past the two entries there are, and attributes that hold the
   // enabled-by-default flag alone.
   std::memset(buffer, 1, *needed);
@@ -120,8 +137,12 @@ BOOL GetTokenInformation(HANDLE, int, void* buffer, DWORD length, DWORD* needed)
 BOOL AdjustTokenPrivileges(HANDLE, BOOL disableAll, TOKEN_PRIVILEGES* list, DWORD,
                            TOKEN_PRIVILEGES*, DWORD*) {
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(list);
-  state.calls += bytes[4 + 8] & bytes[4 + 12 + 8] & SE_PRIVILEGE_ENABLED ? 'a' : 'A';
-  return disableAll ? Fail(87) : TRUE;
+  if (disableAll) {
+    state.calls += 'D';
+  } else {
+    state.calls += bytes[4 + 8] & bytes[4 + 12 + 8] & SE_PRIVILEGE_ENABLED ? 'a' : 'A';
+  }
+  return TRUE;
 }
 
 }  // namespace win32

@@ -24,8 +24,8 @@ enum Write { Whole, Short, Fails, FailsWithoutCode };
 
 struct State {
   std::string calls;  // a letter a call: o(pen or create), e(nd set), v(alid data declared),
-                      // t(oken opened), a(djusted: all on; A: not), x (token closed),
-                      // c(losed otherwise)
+                      // t(oken opened), a(djusted: all on; A: not; D: all off),
+                      // x (token closed), c(losed otherwise)
   win32::DWORD lastError = 0, stdType = win32::FILE_TYPE_CHAR, codePage = win32::CP_UTF8;
   bool hasStandardOutput = true;  // a process started without one has none
   Write write = Whole;
