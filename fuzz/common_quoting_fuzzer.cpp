@@ -1,6 +1,8 @@
 // The tool's splitting against the common quoting that callers write for: on every command line,
 // either the check before the run refuses it, or every argument the tool counts after its own
-// path is the one the common quoting gives, up to the common quoting's first empty argument.
+// path is the one the common quoting gives, up to the common quoting's first empty argument. On
+// Windows the reference itself is checked on the same lines against the system's own splitting,
+// so that it stays the system's rules and not our reading of them.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +13,41 @@
 #include "app/command_line.h"
 #include "fuzz/common_quoting.h"
 
+#ifdef _WIN32
+// Declared here rather than through the system's header, which only the seam includes.
+extern "C" __declspec(dllimport) wchar_t** __stdcall CommandLineToArgvW(const wchar_t* line,
+                                                                        int* count);
+extern "C" __declspec(dllimport) void* __stdcall LocalFree(void* memory);
+
+namespace {
+
+// Every byte stands for the character of the same code, so the texts compare byte for byte.
+std::vector<std::string> SplitBySystem(const std::string& line) {
+  const std::wstring wide(line.begin(), line.end());
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(wide.c_str(), &count);
+  std::vector<std::string> result;
+  for (int i = 0; i < count; ++i) {
+    const std::wstring argument(arguments[i]);
+    result.emplace_back(argument.begin(), argument.end());
+  }
+  LocalFree(arguments);
+  return result;
+}
+
+}  // namespace
+#endif
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string line = CommandLineFromBytes(data, size);
   line.resize(std::min(line.find('\0'), line.size()));  // the system's text ends at a NUL
+  std::vector<std::string> theirs = SplitAsCommonQuoting(line);
+#ifdef _WIN32
+  // An empty line gives the system's splitting the program's own path instead.
+  if (!line.empty() && SplitBySystem(line) != theirs) std::abort();
+#endif
   if (!SplitsLikeTheCommonQuoting(line)) return 0;
   const std::vector<std::string> ours = SplitCommandLine(line);
-  std::vector<std::string> theirs = SplitAsCommonQuoting(line);
   theirs.erase(std::find(theirs.begin() + 1, theirs.end(), std::string()), theirs.end());
   // The program's own path is compared by where it ends, through the arguments after it.
   if (!std::equal(ours.begin() + 1, ours.end(), theirs.begin() + 1, theirs.end())) std::abort();
