@@ -2,6 +2,15 @@
 # binaries run under qemu and the Windows ones under Wine through CMAKE_CROSSCOMPILING_EMULATOR,
 # one CTest test per binary, because every Wine start costs seconds. Labels: unit, seam, program,
 # release, and root for what needs root.
+# What the tests need ends the configure with one line that says what to install.
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  message(FATAL_ERROR "The tests of this build run under ${PRESIZER_RUNNER_PACKAGE}: install it, "
+    "or configure with -DPRESIZER_TESTS=OFF")
+endif()
+if(NOT EXISTS /usr/src/googletest/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest's sources are missing from /usr/src/googletest: install them "
+    "(Debian: googletest), or configure with -DPRESIZER_TESTS=OFF")
+endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
@@ -66,7 +75,8 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 presizer_has_pytest(has_pytest ${Python3_EXECUTABLE})
 if(DEFINED has_pytest)
   message(FATAL_ERROR "${Python3_EXECUTABLE} cannot import pytest: install it (Debian: "
-    "python3-pytest), or name an interpreter that has it with -DPython3_EXECUTABLE=...")
+    "python3-pytest), name an interpreter that has it with -DPython3_EXECUTABLE=..., or configure "
+    "with -DPRESIZER_TESTS=OFF")
 endif()
 set(table_program presizer)
 if(TARGET presizer_static)

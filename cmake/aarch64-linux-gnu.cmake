@@ -14,5 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The static qemu also runs in a folder that holds nothing else. The test programs that are not
 # static load the cross toolchain's libraries.
-find_program(PRESIZER_QEMU NAMES qemu-aarch64-static REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${PRESIZER_QEMU} -L /usr/aarch64-linux-gnu)
+# Only the tests need it: without it, the tests' configure says what to install.
+find_program(PRESIZER_QEMU NAMES qemu-aarch64-static)
+set(PRESIZER_RUNNER_PACKAGE "qemu's user mode (Debian: qemu-user-static)")
+if(PRESIZER_QEMU)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PRESIZER_QEMU} -L /usr/aarch64-linux-gnu)
+endif()

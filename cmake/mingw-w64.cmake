@@ -13,5 +13,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Debian keeps the loader itself beside the server; the wine64 on the PATH, if any, is a script.
-find_program(PRESIZER_WINE64 NAMES wine64 HINTS /usr/lib/wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${PRESIZER_WINE64})
+# Only the tests need it: without it, the tests' configure says what to install.
+find_program(PRESIZER_WINE64 NAMES wine64 HINTS /usr/lib/wine)
+set(PRESIZER_RUNNER_PACKAGE "Wine (Debian: wine wine64)")
+if(PRESIZER_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PRESIZER_WINE64})
+endif()

@@ -1,70 +1,56 @@
 #!/usr/bin/env python3
-"""The Linux program's fast path on real volumes, over random layouts.
-
-usage: volume_fuzzer.py PROGRAM SECONDS [SEED]
-
-Mounts a fresh loop volume of each file system the kernel here mounts (a tmpfs for tmpfs), tries
-the fixed layouts of ext4 (see fixed_layouts) and, for its share of SECONDS, draws layouts: a file
-whose old end lies anywhere, with data, holes and reserved but unwritten ranges below it and space
-reserved beyond it, a volume whose free space may be cut into small pieces, and a request that is
-small or near the edge of the room of the user who runs the program (root, or nobody without the
-reserve). After each run:
-- "Fail" leaves the length, the bytes, the blocks and the free space as they were, but for what
-  the manual page says: btrfs may keep the one block that holds an old end inside a block (it
-  writes it when the file grows), and the space reserved beyond the end is given back.
-- "Ok" keeps every old byte, gives every new byte a block that reads as zeros, and leaves the
-  holes below the old end and the space reserved beyond the new end alone.
-- A request with room to spare (a sixteenth of it and 2 MiB) is granted, except on ext2, which
-  cannot reserve; so is root's request a little into the reserve for root, where root may use it.
-Prints the layouts tried per file system and in all ("layouts tried: N"), and stops at the first
-counterexample with its layout ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices:
-without them it prints "skipped: <why>" and exits 0. Mounts, loop devices and images are
-removed on every way out.
-"""
-import ctypes
-import fcntl
-import hashlib
-import os
-import random
-import shutil
-import signal
-import struct
-import subprocess
-import sys
-import tempfile
-import time
-from dataclasses import dataclass, field
+# The Linux program's fast path on real volumes, over random layouts.
+#
+#   volume_fuzzer.py PROGRAM SECONDS [SEED]
+#
+# Mounts a fresh loop volume of each file system the kernel here mounts (a tmpfs for tmpfs), tries
+# the fixed layouts of ext4 (FIXED) and, for its share of SECONDS, draws layouts: a file whose old
+# end lies anywhere, with data, holes and reserved but unwritten ranges below it and space
+# reserved beyond it, a volume whose free space may be cut into small pieces, and a request that
+# is small or near the edge of the room of the user who runs the program (root, or nobody without
+# the reserve). After each run:
+# - "Fail" leaves the length, the bytes, the blocks and the free space as they were, but for what
+#   the manual page says: btrfs may keep the one block that holds an old end inside a block (it
+#   writes it when the file grows), and the space reserved beyond the end is given back.
+# - "Ok" keeps every old byte, gives every new byte a block that reads as zeros, and leaves the
+#   holes below the old end and the space reserved beyond the new end alone.
+# - What must be granted is decided in one place, must_grant().
+# Prints the layouts tried per file system and in all ("layouts tried: N"), and stops at the first
+# counterexample with its layout ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices:
+# without them it prints "skipped: <why>" and exits 0. Mounts, loop devices and images are removed
+# on every way out.
+import ctypes, fcntl, hashlib, os, random, shutil, signal, struct, subprocess, sys, tempfile, time
+from collections import namedtuple
+from dataclasses import dataclass
 
 MiB = 1 << 20
 VOLUME = 400 * MiB
 PAGE = os.sysconf("SC_PAGE_SIZE")
 KEEP_SIZE, PUNCH_HOLE = 1, 2
-FIEMAP_FLAG_SYNC, FIEMAP_EXTENT_LAST = 1, 1
-FS_IOC_FIEMAP = 0xC020660B
-OK = b"File Preallocation...Ok\r\n"
-FAIL = b"File Preallocation...Fail\r\n"
+FS_IOC_FIEMAP, FIEMAP_FLAG_SYNC, FIEMAP_EXTENT_LAST = 0xC020660B, 1, 1
+OK, FAIL = b"File Preallocation...Ok\r\n", b"File Preallocation...Fail\r\n"
+END = 1 << 63  # beyond any file
 
 # name, and how to make the volume (None: a tmpfs)
 KINDS = [
-    ("ext4", ["mkfs.ext4", "-q", "-F", "-b", "4096"]),
-    ("ext4-1k", ["mkfs.ext4", "-q", "-F", "-b", "1024"]),
-    ("ext4-bigalloc", ["mkfs.ext4", "-q", "-F", "-b", "4096", "-O", "bigalloc", "-C", "65536"]),
-    ("xfs", ["mkfs.xfs", "-q", "-f"]),
-    ("btrfs", ["mkfs.btrfs", "-q", "-f"]),
+    ("ext4", "mkfs.ext4 -q -F -b 4096"),
+    ("ext4-1k", "mkfs.ext4 -q -F -b 1024"),
+    ("ext4-bigalloc", "mkfs.ext4 -q -F -b 4096 -O bigalloc -C 65536"),
+    ("xfs", "mkfs.xfs -q -f"),
+    ("btrfs", "mkfs.btrfs -q -f"),
     ("tmpfs", None),
-    ("ext2", ["mkfs.ext2", "-q", "-F"]),
+    ("ext2", "mkfs.ext2 -q -F"),
 ]
 
 libc = ctypes.CDLL(None, use_errno=True)
 libc.fallocate.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_int64, ctypes.c_int64]
+Snapshot = namedtuple("Snapshot", "size blocks free data extents btrfs_data")
 
 
-class Skip(Exception):
-    pass
+class Skip(Exception): pass
 
 
-class Counterexample(Exception):
-    pass
+class Counterexample(Exception): pass
 
 
 def fallocate(fd, mode, offset, length):
@@ -72,10 +58,9 @@ def fallocate(fd, mode, offset, length):
         raise OSError(ctypes.get_errno(), os.strerror(ctypes.get_errno()))
 
 
-def settle(where):
-    # Freed space is counted once the file system has committed; btrfs and xfs free in the
-    # background, so wait until two readings agree.
-    last = None
+# Freed space is counted once the file system has committed; btrfs and xfs free in the
+# background, so wait until two readings agree.
+def settle(where, last=None):
     while True:
         fd = os.open(where, os.O_RDONLY)
         libc.syncfs(fd)
@@ -87,11 +72,11 @@ def settle(where):
         time.sleep(0.02)
 
 
+# The file's allocated ranges in bytes, merged, or None where the system cannot list them.
 def extents(path):
-    """The file's allocated ranges in bytes, merged, or None where the system cannot list them."""
-    count, found, start = 256, [], 0
+    found, start, last, count = [], 0, False, 256
     with open(path, "rb") as f:
-        while True:
+        while not last:
             buffer = bytearray(struct.pack("=QQIIII", start, (1 << 64) - 1 - start,
                                            FIEMAP_FLAG_SYNC, 0, count, 0) + bytes(56 * count))
             try:
@@ -99,13 +84,11 @@ def extents(path):
             except OSError:
                 return None
             mapped = struct.unpack_from("=I", buffer, 20)[0]
-            last = False
             for i in range(mapped):
                 logical, _, length, _, _, flags = struct.unpack_from("=QQQQQI", buffer, 32 + 56 * i)
                 found.append([logical, logical + length])
                 start, last = logical + length, last or bool(flags & FIEMAP_EXTENT_LAST)
-            if last or mapped < count:
-                break
+            last = last or mapped < count
     merged = []
     for begin, end in sorted(found):
         if merged and begin <= merged[-1][1]:
@@ -119,6 +102,10 @@ def clip(ranges, begin, end):
     return [[max(a, begin), min(b, end)] for a, b in ranges if min(b, end) > max(a, begin)]
 
 
+def pages_of(offset, length):  # the pages a range touches
+    return set(range(offset // PAGE, -(-(offset + length) // PAGE)))
+
+
 @dataclass
 class Layout:
     kind: str
@@ -128,23 +115,22 @@ class Layout:
     beyond: list  # (offset, length) reserved beyond the old end
     fragments: tuple  # (piece size, count) of the free space cut into pieces, or ()
     user: str  # "root" or "nobody"
-    request: int = 0  # the new size
-    room: int = 0  # the free space the user may take, when the request was drawn
-    floor: int = 0  # the free space anyone may take then: a request this leaves room to spare
-    given_back: bool = False  # a refusal cut what lay reserved beyond the end
     plan: str = ""  # how the requests are drawn: at random, or one of the fixed layouts' plans
-    must_grant: bool = False  # the request lies within the room the manual page promises root
+    request: int = 0  # the new size
+    floor: int = 0  # the free space anyone may take when the request was drawn
+    given_back: bool = False  # a refusal cut what lay reserved beyond the end
+    reserve_holds: bool = False  # the request lies within the room the manual page promises root
 
+    # On tmpfs, the pages the file holds: page-sized blocks, exactly as written or reserved.
     def pages(self):
-        """On tmpfs, the pages the file holds: page-sized blocks, exactly as written or reserved."""
         held = set()
         for what, offset, length in self.pieces:
             if what == "punch":
                 held -= set(range(-(-offset // PAGE), (offset + length) // PAGE))
             else:
-                held |= set(range(offset // PAGE, -(-(offset + length) // PAGE)))
+                held |= pages_of(offset, length)
         for offset, length in [] if self.given_back else self.beyond:
-            held |= set(range(offset // PAGE, -(-(offset + length) // PAGE)))
+            held |= pages_of(offset, length)
         return held
 
 
@@ -153,19 +139,17 @@ def draw_spot(rng, limit, block):
     return spot - spot % block if rng.random() < 0.5 else spot
 
 
-def draw_layout(rng, kind, block, can_reserve):
+def draw_layout(rng, kind, block):
+    can_reserve = kind != "ext2"
     end = rng.choice([0, draw_spot(rng, 64 * 1024, block), draw_spot(rng, 16 * MiB, block)])
-    pieces = []
+    pieces, beyond, fragments = [], [], ()
     for _ in range(rng.randrange(8) if end else 0):
         offset = draw_spot(rng, end - 1, block)
         length = min(end - offset, rng.choice([1, block, draw_spot(rng, 4 * MiB, block) or 1]))
-        what = rng.choice(["data", "reserve", "punch"] if can_reserve else ["data"])
-        pieces.append((what, offset, length))
-    beyond = []
+        pieces.append((rng.choice(["data", "reserve", "punch"] if can_reserve else ["data"]),
+                       offset, length))
     for _ in range(rng.choice([0, 0, 1, 2]) if can_reserve else 0):
-        offset = end + draw_spot(rng, 8 * MiB, block)
-        beyond.append((offset, draw_spot(rng, 16 * MiB, block) or block))
-    fragments = ()
+        beyond.append((end + draw_spot(rng, 8 * MiB, block), draw_spot(rng, 16 * MiB, block) or block))
     if rng.random() < 0.4 and can_reserve and kind != "tmpfs":
         # Often single blocks across the whole volume: the most the file's extent tree can need.
         size = rng.choice([block, block, 2 * block, 16 * block, 64 * 1024, MiB])
@@ -174,8 +158,24 @@ def draw_layout(rng, kind, block, can_reserve):
     return Layout(kind, block, end, pieces, beyond, fragments, rng.choice(["root", "nobody"]))
 
 
+# Layouts that every run tries first, where a room check too lax or too strict shows at once.
+# ext4 with 1 KiB blocks needs the most beside the bytes: a reservation of a few hundred MiB that
+# runs out part way keeps the blocks of its extent tree. So a user asking just past the users'
+# room must be refused before anything is reserved, and so must requests near the edge of free
+# space that lies in single blocks. With 4 KiB blocks, root asking a little into the reserve for
+# root must be granted.
+FIXED = {
+    "ext4-1k": [("nobody", (), "past the users' room"), ("root", (1024, 1 << 18), "down from the edge")],
+    "ext4": [("root", (), "into the reserve")],
+}
+
+
+def fixed_layouts(kind, block):
+    return [Layout(kind, block, 10000, [("data", 0, 10000)], [], fragments, user, plan)
+            for user, fragments, plan in FIXED.get(kind, [])]
+
+
 def make(layout, where, rng):
-    filler = os.path.join(where, "filler")
     path = os.path.join(where, "target")
     fd = os.open(path, os.O_CREAT | os.O_TRUNC | os.O_WRONLY, 0o644)
     try:  # an open file would keep the volume from being unmounted
@@ -184,8 +184,7 @@ def make(layout, where, rng):
             if what == "data":
                 os.pwrite(fd, rng.randbytes(length), offset)
             else:
-                fallocate(fd, PUNCH_HOLE | KEEP_SIZE if what == "punch" else KEEP_SIZE, offset,
-                          length)
+                fallocate(fd, KEEP_SIZE | (PUNCH_HOLE if what == "punch" else 0), offset, length)
         for offset, length in layout.beyond:
             fallocate(fd, KEEP_SIZE, offset, length)
         os.fsync(fd)
@@ -199,7 +198,7 @@ def make(layout, where, rng):
         size, count = layout.fragments
         volume = os.statvfs(where)
         count = min(count, volume.f_bavail * volume.f_frsize * 97 // 100 // (2 * size))
-        fd = os.open(filler, os.O_CREAT | os.O_WRONLY, 0o600)
+        fd = os.open(os.path.join(where, "filler"), os.O_CREAT | os.O_WRONLY, 0o600)
         try:
             if layout.kind == "btrfs":  # it frees a reserved extent only whole: one per piece
                 for i in range(2 * count):
@@ -215,65 +214,32 @@ def make(layout, where, rng):
     return path
 
 
-@dataclass
-class Snapshot:
-    size: int
-    blocks: int
-    free: int
-    data: bytes
-    extents: list = field(default_factory=list)
-    btrfs_data: int = 0
-
-
-def btrfs_data_used(where):
-    out = subprocess.run(["btrfs", "filesystem", "df", "-b", where], capture_output=True,
-                         text=True).stdout
-    for line in out.splitlines():
-        if line.startswith("Data"):
-            return int(line.rsplit("used=", 1)[1])
-    return 0
-
-
 def snapshot(path, where, kind, end):
     volume = settle(where)
     with open(path, "rb") as f:
         data = hashlib.sha256(f.read(end)).digest()
+    btrfs_data = 0
+    if kind == "btrfs":  # the data it holds, apart from its own records
+        out = subprocess.run(["btrfs", "filesystem", "df", "-b", where], capture_output=True,
+                             text=True).stdout
+        btrfs_data = int(next((l for l in out.splitlines() if l.startswith("Data")), "=0").rsplit("=", 1)[1])
     info = os.stat(path)
     return Snapshot(info.st_size, info.st_blocks * 512, volume.f_bfree * volume.f_frsize, data,
-                    extents(path), btrfs_data_used(where) if kind == "btrfs" else 0)
+                    extents(path), btrfs_data)
 
 
-def has_reserve_capability():
+def may_take_reserve(user):  # root with CAP_SYS_RESOURCE
     with open("/proc/self/status") as status:
         line = next(l for l in status if l.startswith("CapEff:"))
-    return bool(int(line.split()[1], 16) & (1 << 24))  # CAP_SYS_RESOURCE
+    return user == "root" and bool(int(line.split()[1], 16) & (1 << 24))
 
 
-def fixed_layouts(kind, block):
-    """Layouts that every run tries first, where a room check too lax or too strict shows at once.
-
-    ext4 with 1 KiB blocks needs the most beside the bytes: a reservation of a few hundred MiB
-    that runs out part way keeps the blocks of its extent tree. So a user asking just past the
-    users' room must be refused before anything is reserved, and so must requests near the edge of
-    free space that lies in single blocks. With 4 KiB blocks, root asking a little into the
-    reserve for root must be granted."""
-    data = [("data", 0, 10000)]
-    if kind == "ext4-1k":
-        return [Layout(kind, block, 10000, data, [], (), "nobody", plan="past the users' room"),
-                Layout(kind, block, 10000, data, [], (block, 1 << 18), "root",
-                       plan="down from the edge")]
-    if kind == "ext4":
-        return [Layout(kind, block, 10000, data, [], (), "root", plan="into the reserve")]
-    return []
-
-
+# New sizes to ask for in turn, until one is granted.
 def draw_requests(rng, layout, where):
-    """New sizes to ask for in turn, until one is granted."""
     volume = settle(where)
-    may_reserve = layout.user == "root" and has_reserve_capability()
-    free = volume.f_bfree if may_reserve else volume.f_bavail
-    layout.room, layout.floor = free * volume.f_frsize, volume.f_bavail * volume.f_frsize
-    draw, edge = rng.random(), layout.end + layout.room
+    free = volume.f_bfree if may_take_reserve(layout.user) else volume.f_bavail
+    layout.floor = volume.f_bavail * volume.f_frsize
+    draw, edge = rng.random(), layout.end + free * volume.f_frsize
     if layout.plan == "past the users' room":
         return [layout.end + layout.floor + 2 * MiB]
     if layout.plan == "into the reserve":
@@ -281,28 +247,33 @@ def draw_requests(rng, layout, where):
         # a block and 1 MiB, and a MiB more is slack.
         growth = layout.floor + 4 * MiB
         reserve = (volume.f_bfree - volume.f_blocks // 50) * volume.f_frsize
-        layout.must_grant = may_reserve and growth + growth // layout.block * 16 + 2 * MiB <= reserve
+        layout.reserve_holds = may_take_reserve(layout.user) and \
+            growth + growth // layout.block * 16 + 2 * MiB <= reserve
         return [layout.end + growth]
-    if layout.plan == "down from the edge":
-        return down_from_the_edge(rng, layout, edge)
+    if layout.plan == "down from the edge" or draw >= 0.7:
+        # Down from the edge in steps that double, to the first the program grants: that one
+        # lies within twice the program's margin, where a margin too small shows.
+        step = rng.uniform(1, 2) * 4096
+        return [edge - int(step * 2**k) for k in range(32) if edge - step * 2**k > layout.end]
     if draw < 0.2:
-        requests = [layout.end + rng.randrange(1, 8 * MiB)]
+        request = layout.end + rng.randrange(1, 8 * MiB)
     elif draw < 0.35:  # more than there is room for
-        requests = [edge + rng.choice([1, rng.randrange(1, 1 << 30)])]
+        request = edge + rng.choice([1, rng.randrange(1, 1 << 30)])
     elif draw < 0.55:  # at the edge, give or take a few blocks
-        requests = [edge + layout.block * rng.randrange(-8, 3) + rng.randrange(layout.block)]
-    elif draw < 0.7:  # the last MiB
-        requests = [edge - rng.randrange(-64 * 1024, MiB)]
-    else:
-        return down_from_the_edge(rng, layout, edge)
-    return [max(request, layout.end + 1) for request in requests]
+        request = edge + layout.block * rng.randrange(-8, 3) + rng.randrange(layout.block)
+    else:  # the last MiB
+        request = edge - rng.randrange(-64 * 1024, MiB)
+    return [max(request, layout.end + 1)]
 
 
-def down_from_the_edge(rng, layout, edge):
-    """Down from the edge in steps that double, to the first the program grants: that one lies
-    within twice the program's margin, where a margin too small shows."""
-    step = rng.uniform(1, 2) * 4096
-    return [edge - int(step * 2**k) for k in range(32) if edge - step * 2**k > layout.end]
+# The rule of what must be granted: a request with room to spare (a sixteenth of the growth and
+# 2 MiB), except on ext2, which cannot reserve; and root's request a little into the reserve for
+# root, where root may use it. Anything else may be refused, as long as the refusal leaves no
+# trace (check_fail).
+def must_grant(layout):
+    growth = layout.request - layout.end
+    spare = layout.floor - growth
+    return layout.reserve_holds or (layout.kind != "ext2" and spare >= growth // 16 + 2 * MiB)
 
 
 def run(program, layout, path):
@@ -310,31 +281,29 @@ def run(program, layout, path):
     command = os.environ.get("PRESIZER_RUNNER", "").split() + [program, path, str(layout.request)]
     if layout.user == "nobody":
         command = ["runuser", "-u", "nobody", "--"] + command
-    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
-    done = subprocess.run(command, capture_output=True, env=env, timeout=120)
+    done = subprocess.run(command, capture_output=True, timeout=120,
+                          env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
     return done.returncode, done.stdout, done.stderr
 
 
 def zeros(path, begin, end, rng):
     with open(path, "rb") as f:
-        spots = [begin] + [rng.randrange(begin, end) for _ in range(4)]
-        for spot in spots:
+        for spot in [begin] + [rng.randrange(begin, end) for _ in range(4)]:
             f.seek(spot)
             if f.read(min(end - spot, MiB)).strip(b"\0"):
                 return False
     return True
 
 
+# What is wrong with the run, or None.
 def check(layout, path, before, after, words, rng):
-    """What is wrong with the run, or None."""
     end, block, new = layout.end, layout.block, layout.request
-    block_of_end = end - end % block
+    block_of_end, top = end - end % block, -(-new // block) * block
     if after.data != before.data:
         return "a byte below the old end changed"
-    if words == FAIL and layout.must_grant:
-        return "Fail, though the reserve for root holds the request and what it needs beside"
     if words == FAIL:
-        return check_fail(layout, before, after)
+        return "Fail, though it must be granted" if must_grant(layout) else \
+            check_fail(layout, before, after)
     if words != OK:
         return f"printed {words!r}"
     if after.size != new:
@@ -343,16 +312,13 @@ def check(layout, path, before, after, words, rng):
         return "Ok, but a new byte is not zero"
     if layout.kind == "tmpfs":
         held = layout.pages() | set(range(end // PAGE, -(-new // PAGE)))
-        if after.blocks != len(held) * PAGE:
-            return f"Ok, blocks {after.blocks}, expected {len(held) * PAGE}"
-        return None
-    top = -(-new // block) * block
+        return None if after.blocks == len(held) * PAGE else \
+            f"Ok, blocks {after.blocks}, expected {len(held) * PAGE}"
     if clip(after.extents, block_of_end, top) != [[block_of_end, top]]:
         return f"Ok, but [{block_of_end}, {top}) is not all allocated: {after.extents}"
-    if clip(after.extents, 0, block_of_end) != clip(before.extents, 0, block_of_end):
-        return f"Ok, extents below the old end {before.extents} -> {after.extents}"
-    if clip(after.extents, top, 1 << 63) != clip(before.extents, top, 1 << 63):
-        return f"Ok, extents beyond the new end {before.extents} -> {after.extents}"
+    for begin, stop in [(0, block_of_end), (top, END)]:
+        if clip(after.extents, begin, stop) != clip(before.extents, begin, stop):
+            return f"Ok, extents outside the growth {before.extents} -> {after.extents}"
     return None
 
 
@@ -360,27 +326,24 @@ def check_fail(layout, before, after):
     end, block = layout.end, layout.block
     if after.size != end:
         return f"Fail, but the length is {after.size}"
-    spare = layout.floor - (layout.request - end)
-    if layout.kind != "ext2" and spare >= (layout.request - end) // 16 + 2 * MiB:
-        return f"Fail with {spare} bytes to spare"
     # What lay reserved beyond the end is given back, as Windows gives it back.
     if layout.kind == "tmpfs":  # no extent list, but its pages are those written or reserved
         held = {page for page in layout.pages() if page < -(-end // PAGE)}
-        if after.blocks != len(held) * PAGE:
-            return f"Fail, blocks {before.blocks} -> {after.blocks}, expected {len(held) * PAGE}"
-        return None if after.free - before.free == before.blocks - after.blocks else \
-            f"Fail, blocks {before.blocks} -> {after.blocks}, free {before.free} -> {after.free}"
+        if after.blocks != len(held) * PAGE or \
+                after.free - before.free != before.blocks - after.blocks:
+            return f"Fail, blocks {before.blocks} -> {after.blocks} (expected " \
+                f"{len(held) * PAGE}), free {before.free} -> {after.free}"
+        return None
     inside = -(-end // block) * block
-    kept, extra = [[0, inside]], 0
+    kept, extra = inside, 0
     if layout.kind == "btrfs" and end % block:
         # btrfs writes the block of an old end inside a block when the file grows: into a hole, or
         # as a copy of a block it shares with others. That one block may stay, nothing else.
-        kept, extra = [[0, inside - block]], block
-    if [r for a, b in kept for r in clip(after.extents, a, b)] != \
-            [r for a, b in kept for r in clip(before.extents, a, b)] or \
-            clip(after.extents, inside, 1 << 63):
+        kept, extra = inside - block, block
+    if clip(after.extents, 0, kept) != clip(before.extents, 0, kept) or \
+            clip(after.extents, inside, END):
         return f"Fail, extents {before.extents} -> {after.extents}"
-    given_back = bool(clip(before.extents, inside, 1 << 63))
+    given_back = bool(clip(before.extents, inside, END))
     if after.blocks > before.blocks + extra or (after.blocks < before.blocks and not given_back):
         return f"Fail, blocks {before.blocks} -> {after.blocks}"
     # The volume gains what the file gave back, but the trees in which xfs records its free space
@@ -395,33 +358,30 @@ def check_fail(layout, before, after):
     return None
 
 
+# Layouts on one volume until the deadline, at least one, counted in counts.
 def fuzz_one(program, kind, where, rng, deadline, counts):
-    """Layouts on one volume until the deadline, at least one, counted in counts[kind]."""
     block = os.statvfs(where).f_frsize
-    can_reserve = kind != "ext2"
     fixed, drawn = fixed_layouts(kind, block), 0
     while fixed or drawn == 0 or time.monotonic() < deadline:
-        if fixed:
-            layout = fixed.pop(0)
-        else:
-            layout, drawn = draw_layout(rng, kind, block, can_reserve), drawn + 1
+        layout = fixed.pop(0) if fixed else draw_layout(rng, kind, block)
+        drawn += 0 if layout.plan else 1
         path = make(layout, where, rng)
         before = snapshot(path, where, kind, layout.end)
         if kind == "tmpfs" and before.blocks != len(layout.pages()) * PAGE:
             raise Counterexample(f"{layout}\nthe page model says {len(layout.pages()) * PAGE} "
                                  f"bytes, the file holds {before.blocks}")
-        counts[kind]["layouts"] += 1
+        counts["layouts"] += 1
         for request in draw_requests(rng, layout, where):
             layout.request = request
             code, words, errors = run(program, layout, path)
             after = snapshot(path, where, kind, layout.end)
             wrong = (f"exit code {code}, standard error {errors[-2000:]!r}" if code or errors else
                      check(layout, path, before, after, words, rng))
-            counts[kind]["runs"] += 1
+            counts["runs"] += 1
             if wrong:
                 raise Counterexample(f"{layout}\n{wrong}")
             if words == OK:
-                counts[kind]["Ok"] += 1
+                counts["Ok"] += 1
                 break
             before, layout.given_back = after, True
         for name in ("target", "filler"):
@@ -429,44 +389,33 @@ def fuzz_one(program, kind, where, rng, deadline, counts):
                 os.unlink(os.path.join(where, name))
 
 
-class Volumes:
-    """Mounts one volume at a time under a folder of its own, and takes everything down again."""
+def mount(top, kind, mkfs):
+    where = os.path.join(top, kind)
+    os.mkdir(where)
+    command = ["mount", "-t", "tmpfs", "-o", f"size={VOLUME}", "tmpfs", where]
+    if mkfs:
+        with open(where + ".img", "wb") as f:
+            f.truncate(VOLUME)
+        if not shutil.which(mkfs.split()[0]):
+            raise Skip(f"{mkfs.split()[0]} is missing")
+        made = subprocess.run(mkfs.split() + [where + ".img"], capture_output=True, text=True)
+        if made.returncode:
+            raise Skip(f"{mkfs} failed: {made.stderr.strip()}")
+        command = ["mount", "-o", "loop", where + ".img", where]
+    mounted = subprocess.run(command, capture_output=True, text=True)
+    if mounted.returncode:
+        raise Skip(f"{kind} cannot be mounted here: {mounted.stderr.strip()}")
+    return where
 
-    def __init__(self):
-        self.top = tempfile.mkdtemp(prefix="presizer-volumes-")
-        os.chmod(self.top, 0o755)
-        self.mounted = None
 
-    def mount(self, kind, mkfs):
-        where = os.path.join(self.top, kind)
-        os.mkdir(where)
-        if mkfs is None:
-            command = ["mount", "-t", "tmpfs", "-o", f"size={VOLUME}", "tmpfs", where]
-        else:
-            image = where + ".img"
-            with open(image, "wb") as f:
-                f.truncate(VOLUME)
-            if not shutil.which(mkfs[0]):
-                raise Skip(f"{mkfs[0]} is missing")
-            made = subprocess.run(mkfs + [image], capture_output=True, text=True)
-            if made.returncode:
-                raise Skip(f"{' '.join(mkfs)} failed: {made.stderr.strip()}")
-            command = ["mount", "-o", "loop", image, where]
-        mounted = subprocess.run(command, capture_output=True, text=True)
-        if mounted.returncode:
-            raise Skip(f"{kind} cannot be mounted here: {mounted.stderr.strip()}")
-        self.mounted = where
-        return where
+def unmount(where):
+    # A loop mount frees its device when it goes; a busy one goes once it is no longer busy.
+    if where and subprocess.run(["umount", where]).returncode:
+        subprocess.run(["umount", "--lazy", where])
 
-    def unmount(self):
-        # A loop mount frees its device when it goes; a busy one goes once it is no longer busy.
-        if self.mounted and subprocess.run(["umount", self.mounted]).returncode:
-            subprocess.run(["umount", "--lazy", self.mounted])
-        self.mounted = None
 
-    def close(self):
-        self.unmount()
-        shutil.rmtree(self.top, ignore_errors=True)
+def tried(counts):
+    return sum(count["layouts"] for count in counts.values())
 
 
 def stop(signum, frame):  # ends the run through the clean-up below, as an interrupt does
@@ -480,40 +429,41 @@ def main():
         print("skipped: needs root, for loop volumes")
         return 0
     signal.signal(signal.SIGTERM, stop)
-    volumes = Volumes()
+    top, where = tempfile.mkdtemp(prefix="presizer-volumes-"), None
+    os.chmod(top, 0o755)
+    counts = {kind: {"layouts": 0, "runs": 0, "Ok": 0} for kind, _ in KINDS}
     try:
         # A copy that nobody may run, whatever the folders above the build allow.
-        copy = os.path.join(volumes.top, "presizer")
+        copy = os.path.join(top, "presizer")
         shutil.copy(program, copy)
         os.chmod(copy, 0o755)
         print(f"seed {seed}", flush=True)
-        counts = {kind: {"layouts": 0, "runs": 0, "Ok": 0} for kind, _ in KINDS}
         end = time.monotonic() + seconds
         for index, (kind, mkfs) in enumerate(KINDS):
             # An equal share of the time left, so that one that ran over costs all that follow.
             deadline = time.monotonic() + (end - time.monotonic()) / (len(KINDS) - index)
             try:
-                where = volumes.mount(kind, mkfs)
+                where = mount(top, kind, mkfs)
             except Skip as why:
                 print(f"{kind}: skipped: {why}", flush=True)
                 continue
-            rng = random.Random(f"{seed}-{kind}")
-            fuzz_one(copy, kind, where, rng, deadline, counts)
-            volumes.unmount()
-            tally = ", ".join(f"{n} {what}" for what, n in counts[kind].items())
-            print(f"{kind}: {tally}", flush=True)
-        layouts = sum(count["layouts"] for count in counts.values())
-        if layouts == 0:
+            fuzz_one(copy, kind, where, random.Random(f"{seed}-{kind}"), deadline, counts[kind])
+            unmount(where)
+            where = None
+            print(f"{kind}: " + ", ".join(f"{n} {what}" for what, n in counts[kind].items()),
+                  flush=True)
+        if tried(counts) == 0:
             print("skipped: no file system could be mounted")
             return 0
-        print(f"layouts tried: {layouts}")
+        print(f"layouts tried: {tried(counts)}")
         return 0
     except Counterexample as found:
         print(f"COUNTEREXAMPLE (seed {seed}) on {found}", flush=True)
-        print(f"layouts tried: {sum(count['layouts'] for count in counts.values())}")
+        print(f"layouts tried: {tried(counts)}")
         return 1
     finally:
-        volumes.close()
+        unmount(where)
+        shutil.rmtree(top, ignore_errors=True)
 
 
 if __name__ == "__main__":

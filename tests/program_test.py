@@ -17,7 +17,12 @@ from typing import Callable, Optional, Union
 
 import pytest
 
-PROGRAM = os.path.abspath(os.environ["PRESIZER_PROGRAM"])
+# Run by hand, the native build's static program: python3 -m pytest tests/program_test.py -k Grow
+PROGRAM = os.path.abspath(os.environ.get("PRESIZER_PROGRAM") or os.path.join(
+    os.path.dirname(__file__), "..", "build", "native", "static", "presizer"))
+if not os.path.exists(PROGRAM):
+    pytest.exit(f"{PROGRAM} is missing: build it with cmake --preset native && cmake --build "
+                "--preset native, or name the program to test in PRESIZER_PROGRAM", returncode=2)
 RUNNER = os.environ.get("PRESIZER_RUNNER", "").split()
 MODULE = os.path.basename(PROGRAM)
 UNDER_WINE = MODULE.endswith(".exe")
