@@ -54,7 +54,7 @@ bool RefusedWhenTooLong(const Arguments& arguments) {
     tooLong = tooLong || arguments.Get(i).size() > 4096;  // the documented limit, written out
   }
   try {
-    CheckArgumentsArriveWhole(arguments);
+    CheckArgumentsArriveWhole(SystemCommandLine{nullptr, nullptr}, arguments);
   } catch (const EWin32Error& error) {
     return tooLong && error.Code() == 206;
   }
