@@ -58,12 +58,32 @@ bool InGroup(gid_t group) {
          groups.begin() + std::max(count, 0);
 }
 
+// The effective user as the volume knows it, and whether the process runs in the host's user
+// namespace, the only one whose capabilities reach a volume: a container's root is another user
+// there.
+bool HostUser(uid_t* user) {
+  const uid_t effective = ::geteuid();
+  *user = effective;
+  bool host = true;  // without /proc, as on a system without namespaces
+  std::ifstream map("/proc/self/uid_map");
+  std::uint64_t inside = 0, outside = 0, count = 0;
+  while (map >> inside >> outside >> count) {
+    host = inside == 0 && outside == 0 && count == 0xFFFFFFFFu;
+    if (effective >= inside && effective - inside < count) {
+      *user = static_cast<uid_t>(outside + (effective - inside));
+    }
+  }
+  return host;
+}
+
 // ext4 lets a holder of CAP_SYS_RESOURCE, and the user and group named when the volume was
 // mounted (root, unless the mount says otherwise), take the blocks it keeps for root.
 bool MayUseRootReserve(dev_t device) {
+  uid_t user = 0;
+  const bool host = HostUser(&user);
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct sets[2]{};
-  if (::syscall(SYS_capget, &header, sets) == 0 &&
+  if (host && ::syscall(SYS_capget, &header, sets) == 0 &&
       (sets[0].effective & (1u << CAP_SYS_RESOURCE)) != 0) {
     return true;
   }
@@ -77,9 +97,9 @@ bool MayUseRootReserve(dev_t device) {
       break;
     }
   }
-  const auto user = static_cast<uid_t>(MountOption(options, "resuid", 0));
+  const auto owner = static_cast<uid_t>(MountOption(options, "resuid", 0));
   const auto group = static_cast<gid_t>(MountOption(options, "resgid", 0));
-  return ::geteuid() == user || (group != 0 && InGroup(group));
+  return user == owner || (host && group != 0 && InGroup(group));
 }
 
 // Blocks that ext4 holds back for its own records even from root: the smaller of 2% of its
