@@ -89,14 +89,17 @@ bool SameInCodePage(const char* narrow, const win32::WCHAR* wide, win32::DWORD c
          !replaced && std::strcmp(converted.c_str(), narrow) == 0;
 }
 
-void CheckCommandLineCodePage() {
-  // Arguments that the system split are bytes, and the bytes given are the name opened.
+SystemCommandLine ReadSystemCommandLine() {
   const char* narrow = win32::GetCommandLineA();
-  if (narrow == nullptr || SameInCodePage(narrow, win32::GetCommandLineW(), win32::GetACP())) {
-    return;
+  return {narrow, narrow ? win32::GetCommandLineW() : nullptr};
+}
+
+void CheckCommandLineCodePage(const SystemCommandLine& commandLine) {
+  // Arguments that the system split are bytes, and the bytes given are the name opened.
+  if (commandLine.narrow != nullptr &&
+      !SameInCodePage(commandLine.narrow, commandLine.wide, win32::GetACP())) {
+    RaiseWin32Error(win32::ERROR_NO_UNICODE_TRANSLATION);
   }
-  win32::SetLastError(win32::ERROR_NO_UNICODE_TRANSLATION);
-  CheckLastError();
 }
 
 bool SplitsLikeTheCommonQuoting(std::string_view commandLine) {
@@ -128,25 +131,29 @@ bool SplitsLikeTheCommonQuoting(std::string_view commandLine) {
   return splitter.Position() == ProgramEnd(commandLine);
 }
 
-void CheckArgumentsArriveWhole(const Arguments& arguments) {
-  const char* commandLine = win32::GetCommandLineA();
-  if (commandLine != nullptr && !SplitsLikeTheCommonQuoting(commandLine)) {
-    win32::SetLastError(win32::ERROR_INVALID_NAME);
-    CheckLastError();
+void CheckArgumentsArriveWhole(const SystemCommandLine& commandLine, const Arguments& arguments) {
+  if (commandLine.narrow != nullptr) {
+    // Decided on the characters the caller passed: in a legacy code page the second byte of a
+    // double-byte character may be a backslash, and none of the caller's characters is one
+    // there. Every character the rules look at is ASCII; any other stands in as a letter.
+    std::string shape;
+    for (const win32::WCHAR* c = commandLine.wide; *c != u'\0'; ++c) {
+      shape += *c < 0x80 ? static_cast<char>(*c) : 'x';
+    }
+    if (!SplitsLikeTheCommonQuoting(shape)) RaiseWin32Error(win32::ERROR_INVALID_NAME);
   }
   // An argument holds at most 4096 characters. A longer one is refused whole, never cut: its
   // tail would become the next argument, and a cut path names another file.
   for (int i = 0; i <= arguments.Count(); ++i) {
     if (arguments.Get(i).size() > kMaxArgumentLength) {
-      win32::SetLastError(win32::ERROR_FILENAME_EXCED_RANGE);
-      CheckLastError();
+      RaiseWin32Error(win32::ERROR_FILENAME_EXCED_RANGE);
     }
   }
 }
 
-Arguments Arguments::FromSystem(int argc, const char* const* argv) {
-  const char* commandLine = win32::GetCommandLineA();
-  return commandLine ? FromCommandLine(commandLine) : FromSplit(argc, argv);
+Arguments Arguments::FromSystem(const SystemCommandLine& commandLine, int argc,
+                                const char* const* argv) {
+  return commandLine.narrow ? FromCommandLine(commandLine.narrow) : FromSplit(argc, argv);
 }
 
 Arguments Arguments::FromCommandLine(std::string_view commandLine) {

@@ -22,15 +22,25 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 // character and none swapped for a look-alike.
 bool SameInCodePage(const char* narrow, const win32::WCHAR* wide, win32::DWORD codePage);
 
+// The command line as the system hands it over, read once: on Windows the text this program
+// splits and the same text in UTF-16 as the caller gave it; elsewhere neither, the system having
+// split the arguments into argc and argv.
+struct SystemCommandLine {
+  const char* narrow;
+  const win32::WCHAR* wide;
+};
+SystemCommandLine ReadSystemCommandLine();
+
 // Raises EWin32Error when the command line this program splits is not the one the user gave, so
 // that a name is never taken for another file's.
-void CheckCommandLineCodePage();
+void CheckCommandLineCodePage(const SystemCommandLine& commandLine);
 
 class Arguments {
  public:
   // Windows hands over one text to split by the tool's own rules; elsewhere the system has split
   // it already into argc and argv.
-  static Arguments FromSystem(int argc, const char* const* argv);
+  static Arguments FromSystem(const SystemCommandLine& commandLine, int argc,
+                              const char* const* argv);
   static Arguments FromCommandLine(std::string_view commandLine);
   // Arguments already split by the system; argv[0] is the program.
   static Arguments FromSplit(int argc, const char* const* argv);
@@ -51,8 +61,9 @@ class Arguments {
 bool SplitsLikeTheCommonQuoting(std::string_view commandLine);
 
 // Raises EWin32Error when an argument may not be what the caller passed: 123 (ERROR_INVALID_NAME)
-// when the command line does not split like the common quoting, 206 (ERROR_FILENAME_EXCED_RANGE)
-// when an argument, the program's own path included, is longer than kMaxArgumentLength.
-void CheckArgumentsArriveWhole(const Arguments& arguments);
+// when the caller's command line does not split like the common quoting, 206
+// (ERROR_FILENAME_EXCED_RANGE) when an argument, the program's own path included, is longer than
+// kMaxArgumentLength.
+void CheckArgumentsArriveWhole(const SystemCommandLine& commandLine, const Arguments& arguments);
 
 #endif  // PRESIZER_APP_COMMAND_LINE_H_

@@ -26,15 +26,16 @@ int RunPresizer(int argc, const char* const* argv) {
   try {
     // Copied inside the handler: a command line too large for memory is reported like any other
     // allocation failure.
-    const Arguments arguments = Arguments::FromSystem(argc, argv);
+    const SystemCommandLine commandLine = ReadSystemCommandLine();
+    const Arguments arguments = Arguments::FromSystem(commandLine, argc, argv);
     if (arguments.Count() < 2) {
       WriteUsage();
       return kExitUsage;
     }
     // Before the name is opened or created: a name changed by the code page names another file.
-    CheckCommandLineCodePage();
+    CheckCommandLineCodePage(commandLine);
     // Likewise an argument that a quote after a backslash or the length limit would split.
-    CheckArgumentsArriveWhole(arguments);
+    CheckArgumentsArriveWhole(commandLine, arguments);
     // Before the file is touched, so that the fast path finds whatever privilege the user holds.
     EnablePrivileges();
     fileOpenMode = 2;
@@ -44,7 +45,7 @@ int RunPresizer(int argc, const char* const* argv) {
     // The file is left open: the end of the process releases it.
     std::int64_t requestedSize = ParseSizeArgument(arguments.Get(2));
     bool allowFastPath = arguments.Get(3).empty();
-    PreallocateFile(file, allowFastPath, requestedSize, Console{WriteText, WriteLine});
+    PreallocateFile(file, allowFastPath, requestedSize, ProgressOutput{WriteText, WriteLine});
     return kExitOk;
   } catch (const Exception& error) {
     return ReportFailure(error);

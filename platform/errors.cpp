@@ -38,7 +38,10 @@ void CheckIoError() {
 
 void CheckLastError() {
   win32::DWORD code = win32::GetLastError();
-  if (code == win32::ERROR_SUCCESS) return;
+  if (code != win32::ERROR_SUCCESS) RaiseWin32Error(code);
+}
+
+void RaiseWin32Error(win32::DWORD code) {
   std::string message = "Win32 Error.  Code: " + Decimal(static_cast<std::int32_t>(code)) + ".\n" +
                         SystemErrorText(code);
   Raise(EWin32Error(message, code));

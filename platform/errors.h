@@ -82,6 +82,8 @@ extern thread_local std::int32_t pendingIoError;
 void CheckIoError();
 // Raises EWin32Error when the system's last error code is not 0.
 void CheckLastError();
+// Raises EWin32Error for `code`, a failure that the tool itself has found.
+[[noreturn]] void RaiseWin32Error(win32::DWORD code);
 
 // The message of EInOutError for a code.
 std::string IoErrorText(std::int32_t code);

@@ -29,20 +29,44 @@ inline HANDLE InvalidHandleValue() {
   return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 }
 
-// Error codes the tool itself tests for or produces.
+// Error codes, each named once: those the tool tests for or produces, and those the Linux
+// stand-ins leave where the real call would.
 constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_LOCK_VIOLATION = 33;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_DEV_NOT_EXIST = 55;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BROKEN_PIPE = 109;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+constexpr DWORD ERROR_ARITHMETIC_OVERFLOW = 534;
+constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+constexpr DWORD ERROR_IO_DEVICE = 1117;
+constexpr DWORD ERROR_TOO_MANY_LINKS = 1142;
 constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // CreateFileA.
 constexpr DWORD GENERIC_READ = 0x80000000u;
@@ -52,6 +76,17 @@ constexpr DWORD FILE_SHARE_WRITE = 0x2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+// LockFileEx. Only the offset fields of OVERLAPPED are read; the handle is synchronous.
+constexpr DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x1;
+constexpr DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
+struct OVERLAPPED {
+  std::uintptr_t Internal;
+  std::uintptr_t InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+};
 
 // GetFileSize and SetFilePointer.
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
@@ -139,6 +174,9 @@ DWORD GetFileSize(HANDLE file, DWORD* fileSizeHigh);
 DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod);
 BOOL SetEndOfFile(HANDLE file);
 BOOL CloseHandle(HANDLE object);
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesToLockLow,
+                DWORD bytesToLockHigh, OVERLAPPED* overlapped);
+void Sleep(DWORD milliseconds);
 HANDLE GetStdHandle(DWORD stdHandle);
 DWORD GetFileType(HANDLE file);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,

@@ -8,17 +8,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 
 extern "C" char __executable_start;  // start of the program's image, set by the linker
 
@@ -26,30 +23,6 @@ namespace win32 {
 namespace {
 
 thread_local DWORD lastError = 0;
-
-// ERROR_* codes that only the stand-ins produce.
-constexpr DWORD kErrorInvalidFunction = 1;
-constexpr DWORD kErrorTooManyOpenFiles = 4;
-constexpr DWORD kErrorWriteProtect = 19;
-constexpr DWORD kErrorNotSameDevice = 17;
-constexpr DWORD kErrorSharingViolation = 32;
-constexpr DWORD kErrorNotSupported = 50;
-constexpr DWORD kErrorDevNotExist = 55;
-constexpr DWORD kErrorFileExists = 80;
-constexpr DWORD kErrorInvalidParameter = 87;
-constexpr DWORD kErrorBrokenPipe = 109;
-constexpr DWORD kErrorModNotFound = 126;
-constexpr DWORD kErrorProcNotFound = 127;
-constexpr DWORD kErrorDirNotEmpty = 145;
-constexpr DWORD kErrorBusy = 170;
-constexpr DWORD kErrorMrMidNotFound = 317;
-constexpr DWORD kErrorArithmeticOverflow = 534;
-constexpr DWORD kErrorOperationAborted = 995;
-constexpr DWORD kErrorIoDevice = 1117;
-constexpr DWORD kErrorTooManyLinks = 1142;
-constexpr DWORD kErrorTimeout = 1460;
-constexpr DWORD kErrorCantResolveFilename = 1921;
-constexpr DWORD kErrorGenFailure = 31;
 
 struct ErrorMapping {
   int errnoValue;
@@ -66,35 +39,35 @@ constexpr ErrorMapping ErrorTable[] = {
     {EACCES, ERROR_ACCESS_DENIED},
     {EPERM, ERROR_ACCESS_DENIED},
     {EISDIR, ERROR_ACCESS_DENIED},
-    {EMFILE, kErrorTooManyOpenFiles},
-    {ENFILE, kErrorTooManyOpenFiles},
+    {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
     {EBADF, ERROR_INVALID_HANDLE},
     {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
     {ENOSPC, ERROR_DISK_FULL},
     {EDQUOT, ERROR_DISK_FULL},
     {EFBIG, ERROR_DISK_FULL},
-    {EINVAL, kErrorInvalidParameter},
+    {EINVAL, ERROR_INVALID_PARAMETER},
     {EINVAL, ERROR_NEGATIVE_SEEK},  // in context: a seek before the start of the file
-    {ESPIPE, kErrorInvalidFunction},
-    {EROFS, kErrorWriteProtect},
-    {EXDEV, kErrorNotSameDevice},
-    {ETXTBSY, kErrorSharingViolation},
-    {EOPNOTSUPP, kErrorNotSupported},
-    {ENOSYS, kErrorInvalidFunction},
-    {ENXIO, kErrorDevNotExist},
-    {ENODEV, kErrorDevNotExist},
-    {EEXIST, kErrorFileExists},
-    {EPIPE, kErrorBrokenPipe},
-    {ENOTEMPTY, kErrorDirNotEmpty},
-    {EBUSY, kErrorBusy},
-    {EAGAIN, kErrorBusy},
+    {ESPIPE, ERROR_INVALID_FUNCTION},
+    {EROFS, ERROR_WRITE_PROTECT},
+    {EXDEV, ERROR_NOT_SAME_DEVICE},
+    {ETXTBSY, ERROR_SHARING_VIOLATION},
+    {EOPNOTSUPP, ERROR_NOT_SUPPORTED},
+    {ENOSYS, ERROR_INVALID_FUNCTION},
+    {ENXIO, ERROR_DEV_NOT_EXIST},
+    {ENODEV, ERROR_DEV_NOT_EXIST},
+    {EEXIST, ERROR_FILE_EXISTS},
+    {EPIPE, ERROR_BROKEN_PIPE},
+    {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+    {EBUSY, ERROR_BUSY},
+    {EAGAIN, ERROR_BUSY},
     {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
-    {EOVERFLOW, kErrorArithmeticOverflow},
-    {EINTR, kErrorOperationAborted},
-    {EIO, kErrorIoDevice},
-    {EMLINK, kErrorTooManyLinks},
-    {ETIMEDOUT, kErrorTimeout},
-    {ELOOP, kErrorCantResolveFilename},
+    {EOVERFLOW, ERROR_ARITHMETIC_OVERFLOW},
+    {EINTR, ERROR_OPERATION_ABORTED},
+    {EIO, ERROR_IO_DEVICE},
+    {EMLINK, ERROR_TOO_MANY_LINKS},
+    {ETIMEDOUT, ERROR_TIMEOUT},
+    {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
 };
 
 }  // namespace
@@ -103,7 +76,7 @@ DWORD Win32CodeFromErrno(int errnoValue) {
   for (const ErrorMapping& row : ErrorTable) {
     if (row.errnoValue == errnoValue) return row.win32Code;
   }
-  return kErrorGenFailure;
+  return ERROR_GEN_FAILURE;
 }
 
 namespace {
@@ -129,12 +102,6 @@ struct IgnoreFailureSignals {
     ::signal(SIGXFSZ, SIG_IGN);
   }
 } ignoreFailureSignals;
-
-// Handles carry a descriptor plus one, so that descriptor 0 is not the null handle.
-HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1); }
-int FdFromHandle(HANDLE handle) {
-  return static_cast<int>(reinterpret_cast<std::intptr_t>(handle) - 1);
-}
 
 char tokenObject;     // the address is the stand-in token's handle
 char kernel32Module;  // the address is the stand-in "kernel32.dll" module handle
@@ -163,84 +130,6 @@ int MoveAboveStandardDescriptors(int fd) {
   return moved;
 }
 
-// Each open file's valid length, as Windows keeps it: at most the length the file had when its
-// end was last set, raised only by SetFileValidData. Only the space beyond it is reserved, so that
-// holes below the old end stay holes.
-std::unordered_map<int, off_t> validLength;
-
-off_t BlockStart(off_t offset, const struct stat& info) {
-  return offset / info.st_blksize * info.st_blksize;
-}
-
-// The superuser's reserve of a volume is for those who may pass its limits.
-bool MayUseReserve() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct sets[2]{};
-  return ::syscall(SYS_capget, &header, sets) == 0 &&
-         (sets[0].effective & (1u << CAP_SYS_RESOURCE)) != 0;
-}
-
-// Whether the volume has room for `bytes` more of the file, counted before anything is reserved:
-// a reservation that runs out part way leaves the file system's records of the file larger (ext4
-// keeps the extent-tree blocks it grew), and cutting the file back does not free them.
-bool HasRoomFor(std::uint64_t bytes, const struct statvfs& volume) {
-  // Besides the bytes, the file's extent tree: where the free space lies in single blocks, each
-  // block is an extent, and a 1 KiB ext4 leaf holds 84 records of 12 bytes (1.2%); 16 bytes a
-  // block cover that and the index above. Then 1 MiB for the allocation units at both ends and a
-  // deeper tree, whose blocks take a whole cluster each under ext4 bigalloc. At the edge of 400 MiB
-  // volumes whose free space lay in single blocks, ext4 needed 0.97% beyond the bytes with 1 KiB
-  // blocks, 0.23% with 4 KiB blocks and 0.21% with 64 KiB clusters, xfs 22 KiB, btrfs and tmpfs
-  // nothing.
-  const std::uint64_t block = std::max<std::uint64_t>(volume.f_frsize, 512);
-  const std::uint64_t needed = bytes + bytes / block * 16 + (1u << 20);
-  // ext4 keeps 2% of the volume (at most 4096 clusters) for its own records even from root, and
-  // f_bfree counts that pool.
-  std::uint64_t blocks = volume.f_bavail;
-  if (MayUseReserve()) {
-    blocks = std::max<std::uint64_t>(
-        blocks, volume.f_bfree - std::min(volume.f_bfree, volume.f_blocks / 50));
-  }
-  return needed <= blocks * volume.f_frsize;
-}
-
-bool Reserve(int fd, off_t from, off_t to) {
-  // Any failure, EINTR included, is a refusal: success must mean the space is really there.
-  if (from < to && ::fallocate(fd, 0, from, to - from) != 0) {
-    SetLastErrorFromErrno(errno);
-    return false;
-  }
-  return true;
-}
-
-BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
-  int fd = FdFromHandle(file);
-  struct stat info;
-  struct statvfs volume;
-  if (::fstat(fd, &info) != 0 || ::fstatvfs(fd, &volume) != 0) {
-    SetLastErrorFromErrno(errno);
-    return FALSE;
-  }
-  // As on Windows, the valid length may not lie beyond the end of file.
-  if (validDataLength < 0 || validDataLength > info.st_size) {
-    lastError = kErrorInvalidParameter;
-    return FALSE;
-  }
-  const off_t start = validLength[fd];
-  if (validDataLength > start) {
-    if (!HasRoomFor(static_cast<std::uint64_t>(validDataLength - start), volume)) {
-      lastError = ERROR_DISK_FULL;
-      return FALSE;
-    }
-    // The block that holds the old end may be a hole. Reserved first, it would stay when a
-    // refusal cuts the file back, so it comes last. Unlike Windows, the new space reads as zeros.
-    const off_t aligned =
-        std::min<off_t>(BlockStart(start + info.st_blksize - 1, info), validDataLength);
-    if (!Reserve(fd, aligned, validDataLength) || !Reserve(fd, start, aligned)) return FALSE;
-  }
-  validLength[fd] = validDataLength;
-  return TRUE;
-}
-
 }  // namespace
 
 const char* GetCommandLineA() { return nullptr; }
@@ -267,7 +156,7 @@ HMODULE GetModuleHandleA(const char* moduleName) {
   if (moduleName == nullptr) return &__executable_start;
   // The one module the tool names, by the name it uses.
   if (std::strcmp(moduleName, "kernel32.dll") == 0) return &kernel32Module;
-  lastError = kErrorModNotFound;
+  lastError = ERROR_MOD_NOT_FOUND;
   return nullptr;
 }
 
@@ -275,7 +164,7 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
   if (module == &kernel32Module && std::strcmp(procName, "SetFileValidData") == 0) {
     return reinterpret_cast<FARPROC>(&SetFileValidData);
   }
-  lastError = kErrorProcNotFound;
+  lastError = ERROR_PROC_NOT_FOUND;
   return nullptr;
 }
 
@@ -320,7 +209,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD, void*,
   if (creationDisposition == OPEN_ALWAYS) {
     flags |= O_CREAT;
   } else if (creationDisposition != OPEN_EXISTING) {
-    lastError = kErrorInvalidParameter;
+    lastError = ERROR_INVALID_PARAMETER;
     return InvalidHandleValue();
   }
   int fd = ::open(fileName, flags, 0666);
@@ -331,7 +220,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD, void*,
     return InvalidHandleValue();
   }
   struct stat info;
-  validLength[fd] = ::fstat(fd, &info) == 0 ? info.st_size : 0;
+  NoteValidLength(fd, ::fstat(fd, &info) == 0 ? info.st_size : 0);
   return HandleFromFd(fd);
 }
 
@@ -384,13 +273,13 @@ BOOL SetEndOfFile(HANDLE file) {
   }
   // Another program may have cut the file since it was opened: what lies beyond its length now
   // is no valid data, whatever the open saw.
-  validLength[fd] = std::min({validLength[fd], info.st_size, position});
+  NoteEndSet(fd, std::min(info.st_size, position));
   return TRUE;
 }
 
 BOOL CloseHandle(HANDLE object) {
   if (object == TokenHandle()) return TRUE;
-  validLength.erase(FdFromHandle(object));
+  ForgetValidLength(FdFromHandle(object));
   if (::close(FdFromHandle(object)) != 0) {
     SetLastErrorFromErrno(errno);
     return FALSE;
@@ -436,6 +325,14 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
   return TRUE;
 }
 
+void Sleep(DWORD milliseconds) {
+  struct timespec pause {
+    static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000
+  };
+  while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
 DWORD GetLastError() { return lastError; }
 
 void SetLastError(DWORD errorCode) { lastError = errorCode; }
@@ -444,7 +341,7 @@ DWORD FormatMessageA(DWORD, const void*, DWORD messageId, DWORD, char* buffer, D
   bool found = false;
   int errnoValue = ErrnoFromWin32Code(messageId, &found);
   if (!found) {
-    lastError = kErrorMrMidNotFound;
+    lastError = ERROR_MR_MID_NOT_FOUND;
     return 0;
   }
   // Shaped like the system's own texts, which end in a period and a line end.

@@ -94,6 +94,16 @@ BOOL SetEndOfFile(HANDLE file) { return ::SetEndOfFile(file); }
 
 BOOL CloseHandle(HANDLE object) { return ::CloseHandle(object); }
 
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesToLockLow,
+                DWORD bytesToLockHigh, OVERLAPPED* overlapped) {
+  ::OVERLAPPED range{};
+  range.Offset = overlapped->Offset;
+  range.OffsetHigh = overlapped->OffsetHigh;
+  return ::LockFileEx(file, flags, reserved, bytesToLockLow, bytesToLockHigh, &range);
+}
+
+void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+
 HANDLE GetStdHandle(DWORD stdHandle) { return ::GetStdHandle(stdHandle); }
 
 DWORD GetFileType(HANDLE file) { return ::GetFileType(file); }

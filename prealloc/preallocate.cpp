@@ -21,19 +21,19 @@ void SetSize(TargetFile& file, std::int64_t size) {
 win32::DWORD platformFamily = ReadPlatformFamily();
 
 void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize,
-                     const Console& console) {
+                     const ProgressOutput& output) {
   const std::int64_t currentSize = GetFileSize64(file);
   if (requestedSize == currentSize) {
-    console.WriteText("File Already Has This Size");
+    output.say("File Already Has This Size");
     return;
   }
-  console.WriteText("File Preallocation...");
+  output.say("File Preallocation...");
 
   bool fastPath = currentSize < requestedSize && platformFamily == win32::VER_PLATFORM_WIN32_NT &&
                   allowFastPath;
   if (!fastPath) {
     SetSize(file, requestedSize);
-    console.WriteLine("Ok");
+    output.sayLine("Ok");
     return;
   }
 
@@ -41,15 +41,15 @@ void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requeste
   auto setFileValidData = reinterpret_cast<win32::SetFileValidDataProc>(
       win32::GetProcAddress(win32::GetModuleHandleA("kernel32.dll"), "SetFileValidData"));
   if (setFileValidData == nullptr) {
-    console.WriteLine("Fail");
+    output.sayLine("Fail");
     return;
   }
   SetSize(file, requestedSize);
   if (setFileValidData(file.handle, requestedSize)) {
-    console.WriteLine("Ok");
+    output.sayLine("Ok");
     return;
   }
   // Refused, usually for want of the privilege: give the file back its old length.
   SetSize(file, currentSize);
-  console.WriteLine("Fail");
+  output.sayLine("Fail");
 }

@@ -11,16 +11,17 @@
 // with the valid-data call. 0 when the system would not say.
 extern win32::DWORD platformFamily;
 
-// Where the progress and outcome words go, each as it is decided: the program hands over the
-// console's writers, which raise EInOutError when the words cannot be written.
-struct Console {
-  void (*WriteText)(std::string_view text);  // no line end
-  void (*WriteLine)(std::string_view text);  // followed by CR LF
+// Where the progress and outcome words go, each as it is decided: the program hands over its
+// writers, which raise EInOutError when the words cannot be written. Kept apart from the console
+// itself, so that the resize depends on nothing of the program's front end.
+struct ProgressOutput {
+  void (*say)(std::string_view words);      // no line end
+  void (*sayLine)(std::string_view words);  // followed by CR LF
 };
 
 // Brings `file` to `requestedSize` and prints the progress and outcome words. A growing file
 // gets its space without being cleared when the platform allows it and `allowFastPath` is set.
 void PreallocateFile(TargetFile& file, bool allowFastPath, std::int64_t requestedSize,
-                     const Console& console);
+                     const ProgressOutput& output);
 
 #endif  // PRESIZER_PREALLOC_PREALLOCATE_H_

@@ -65,7 +65,7 @@ TEST_P(Resize, FromTheOpenOn) {
   try {
     OpenOrCreateTargetFile(file);
     PreallocateFile(file, *row.thirdArgument == '\0', row.requestedSize,
-                    Console{PrintText, PrintLine});
+                    ProgressOutput{PrintText, PrintLine});
   } catch (const Exception& raised) {
     error = std::string(raised.KindName()) + " " + raised.Message();
   }

@@ -24,6 +24,27 @@ OpenModeRights RightsFor(std::uint8_t mode) {
   }
 }
 
+// Our runs on one file take turns from the open to the end of the run, so that one run's rollback
+// never sets back a length that another run has just set and announced. The lock lies on the
+// last byte that a file offset can name, where nobody reads or writes; a program that locked the
+// whole file is waited for a few seconds at most, and then the run goes on as it would alone.
+constexpr int kTurnAttempts = 50;
+constexpr win32::DWORD kTurnPauseMilliseconds = 100;
+
+void WaitForTurn(win32::HANDLE handle) {
+  win32::OVERLAPPED lastByte{};
+  lastByte.Offset = 0xFFFFFFFFu;
+  lastByte.OffsetHigh = 0x7FFFFFFFu;
+  for (int attempt = 0; attempt < kTurnAttempts; ++attempt) {
+    if (win32::LockFileEx(handle, win32::LOCKFILE_EXCLUSIVE_LOCK | win32::LOCKFILE_FAIL_IMMEDIATELY,
+                          0, 1, 0, &lastByte) ||
+        win32::GetLastError() != win32::ERROR_LOCK_VIOLATION) {
+      return;
+    }
+    win32::Sleep(kTurnPauseMilliseconds);
+  }
+}
+
 void OpenWithDisposition(TargetFile& file, win32::DWORD access, win32::DWORD disposition) {
   win32::HANDLE handle =
       win32::CreateFileA(file.name.c_str(), access, RightsFor(fileOpenMode).share, nullptr,
@@ -35,6 +56,7 @@ void OpenWithDisposition(TargetFile& file, win32::DWORD access, win32::DWORD dis
   }
   file.handle = handle;
   file.state = TargetFile::State::OpenReadWrite;
+  WaitForTurn(handle);
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 # also proves that nothing else was lost: the kept bytes are compared before and after, new space
 # must read as zeros, growth on the fast path must be allocated while the ordinary path leaves a
 # hole, and a bystander file and folder beside the target stay as they were.
+import fcntl
 import os
 import re
 import resource
 import shutil
+import struct
 import subprocess
+import time
 from dataclasses import dataclass
 from typing import Callable, Optional, Union
 
@@ -258,6 +261,23 @@ def test_program(case, tmp_path, monkeypatch):
             assert allocated >= after
         else:
             assert allocated < after
+
+
+def test_program_takes_turns(tmp_path):
+    # While another run holds the file, a run waits and touches nothing, so that the other's
+    # rollback can never undo what it announces; once the other lets go, it goes on. Runs meet on
+    # the last byte that a file offset can name, by an open-file-description lock.
+    target = tmp_path / "target"
+    target.write_bytes(b"hello")
+    holder = os.open(target, os.O_RDWR)
+    F_OFD_SETLK = 37
+    fcntl.fcntl(holder, F_OFD_SETLK, struct.pack("hhqqi", fcntl.F_WRLCK, 0, 2**63 - 1, 1, 0))
+    run = subprocess.Popen(RUNNER + [host(PROGRAM), host(str(target)), "8192"],
+                           stdout=subprocess.PIPE, env=dict(os.environ, LC_ALL="C.UTF-8"))
+    time.sleep(1)
+    assert run.poll() is None and target.stat().st_size == 5
+    os.close(holder)
+    assert run.communicate(timeout=60)[0] == OK.encode() and target.stat().st_size == 8192
 
 
 def sessions(document):
