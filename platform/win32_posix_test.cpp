@@ -10,58 +10,88 @@
 #include <limits>
 #include <string>
 
+#include "tests/row_name.h"
+
 namespace {
 
 using namespace win32;
 
-struct Pair {
+// The errno table, a row a test named by its errno: --gtest_filter='Errno/*/ENOTDIR'.
+struct ErrnoRow {
   int error;
   DWORD code;
 };
-
-TEST(ErrnoTable, EachErrnoHasTheCodeWindowsWouldGive) {
-  // clang-format off
-  const Pair byErrno[] = {
-      {0, 0}, {ENOENT, 2}, {ENOTDIR, 3}, {EACCES, 5}, {EPERM, 5}, {EISDIR, 5}, {EMFILE, 4},
-      {ENFILE, 4}, {EBADF, 6}, {ENOMEM, 8}, {ENOSPC, 112}, {EDQUOT, 112}, {EFBIG, 112},
-      {EINVAL, 87}, {ESPIPE, 1}, {EROFS, 19}, {EXDEV, 17}, {ETXTBSY, 32}, {EOPNOTSUPP, 50},
-      {ENOSYS, 1}, {ENXIO, 55}, {ENODEV, 55}, {EEXIST, 80}, {EPIPE, 109}, {ENOTEMPTY, 145},
-      {EBUSY, 170}, {EAGAIN, 170}, {ENAMETOOLONG, 206}, {EOVERFLOW, 534}, {EINTR, 995},
-      {EIO, 1117}, {EMLINK, 1142}, {ETIMEDOUT, 1460}, {ELOOP, 1921}, {EHWPOISON, 31},
-  };
-  // The system's text for a code is that of its first errno; 3 and 131 have rows of their own,
-  // which callers that know the circumstances of ENOENT and EINVAL choose.
-  const Pair byCode[] = {{ENOENT, 3}, {EINVAL, 131}, {EACCES, 5}, {ENOSPC, 112}};
-  // clang-format on
-  for (const Pair& pair : byErrno) {
-    EXPECT_EQ(Win32CodeFromErrno(pair.error), pair.code) << strerrorname_np(pair.error);
-  }
-  for (const Pair& pair : byCode) {
-    char text[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, pair.code, 0, text, sizeof text, nullptr);
-    EXPECT_EQ(std::string(text), std::string(strerror(pair.error)) + ".\r\n") << pair.code;
-  }
+std::string ErrnoName(int error) { return error == 0 ? "None" : strerrorname_np(error); }
+void PrintTo(const ErrnoRow& row, std::ostream* out) { *out << ErrnoName(row.error); }
+std::string RowErrnoName(const testing::TestParamInfo<ErrnoRow>& info) {
+  return ErrnoName(info.param.error);
 }
+
+// clang-format off
+const ErrnoRow kByErrno[] = {
+    {0, ERROR_SUCCESS}, {ENOENT, ERROR_FILE_NOT_FOUND}, {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {EACCES, ERROR_ACCESS_DENIED}, {EPERM, ERROR_ACCESS_DENIED}, {EISDIR, ERROR_ACCESS_DENIED},
+    {EMFILE, ERROR_TOO_MANY_OPEN_FILES}, {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {EBADF, ERROR_INVALID_HANDLE}, {ENOMEM, ERROR_NOT_ENOUGH_MEMORY}, {ENOSPC, ERROR_DISK_FULL},
+    {EDQUOT, ERROR_DISK_FULL}, {EFBIG, ERROR_DISK_FULL}, {EINVAL, ERROR_INVALID_PARAMETER},
+    {ESPIPE, ERROR_INVALID_FUNCTION}, {EROFS, ERROR_WRITE_PROTECT}, {EXDEV, ERROR_NOT_SAME_DEVICE},
+    {ETXTBSY, ERROR_SHARING_VIOLATION}, {EOPNOTSUPP, ERROR_NOT_SUPPORTED},
+    {ENOSYS, ERROR_INVALID_FUNCTION}, {ENXIO, ERROR_DEV_NOT_EXIST}, {ENODEV, ERROR_DEV_NOT_EXIST},
+    {EEXIST, ERROR_FILE_EXISTS}, {EPIPE, ERROR_BROKEN_PIPE}, {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+    {EBUSY, ERROR_BUSY}, {EAGAIN, ERROR_BUSY}, {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {EOVERFLOW, ERROR_ARITHMETIC_OVERFLOW}, {EINTR, ERROR_OPERATION_ABORTED},
+    {EIO, ERROR_IO_DEVICE}, {EMLINK, ERROR_TOO_MANY_LINKS}, {ETIMEDOUT, ERROR_TIMEOUT},
+    {ELOOP, ERROR_CANT_RESOLVE_FILENAME}, {EHWPOISON, ERROR_GEN_FAILURE},
+};
+// The system's text for a code is that of its first errno; ERROR_PATH_NOT_FOUND and
+// ERROR_NEGATIVE_SEEK have rows of their own, which callers that know the circumstances of ENOENT
+// and EINVAL choose.
+const ErrnoRow kByCode[] = {
+    {ENOENT, ERROR_PATH_NOT_FOUND}, {EINVAL, ERROR_NEGATIVE_SEEK},
+    {EACCES, ERROR_ACCESS_DENIED}, {ENOSPC, ERROR_DISK_FULL},
+};
+// clang-format on
+
+class ErrnoTable : public testing::TestWithParam<ErrnoRow> {};
+
+TEST_P(ErrnoTable, HasTheCodeWindowsWouldGive) {
+  EXPECT_EQ(Win32CodeFromErrno(GetParam().error), GetParam().code);
+}
+INSTANTIATE_TEST_SUITE_P(Errno, ErrnoTable, testing::ValuesIn(kByErrno), RowErrnoName);
+
+class CodeText : public testing::TestWithParam<ErrnoRow> {};
+
+TEST_P(CodeText, IsTheTextOfItsErrno) {
+  char text[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, GetParam().code, 0, text, sizeof text,
+                 nullptr);
+  EXPECT_EQ(std::string(text), std::string(strerror(GetParam().error)) + ".\r\n");
+}
+INSTANTIATE_TEST_SUITE_P(Errno, CodeText, testing::ValuesIn(kByCode), RowErrnoName);
 
 // The room a growth may take, from what statfs(2) said of a fresh 50 GiB ext4 volume with 4 KiB
 // blocks: users take f_bavail; a caller that may use root's reserve takes f_bfree less the 4096
 // clusters that ext4 keeps even from root; a volume that gives no block count is not limited.
-TEST(RoomForGrowth, IsWhatTheVolumeGrantsTheCaller) {
-  struct Row {
-    const char* name;
-    VolumeSpace volume;
-    std::uint64_t room;
-  };
-  const std::uint64_t unlimited = std::numeric_limits<std::uint64_t>::max();
-  const Row rows[] = {
-      {"RootOn50GiBExt4", {4096, 13107200, 12822642, 12163186, 4096, true}, 52504764416},
-      {"UserOn50GiBExt4", {4096, 13107200, 12822642, 12163186, 4096, false}, 49820409856},
-      {"RootWhereTheReserveIsAllThatIsFree", {4096, 13107200, 4000, 0, 4096, true}, 0},
-      {"TmpfsWithoutALimit", {4096, 0, 0, 0, 0, false}, unlimited},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(RoomForGrowth(row.volume), row.room) << row.name;
-  }
+struct RoomRow {
+  const char* name;
+  VolumeSpace volume;
+  std::uint64_t room;
+};
+void PrintTo(const RoomRow& row, std::ostream* out) { *out << row.name; }
+
+const std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+const RoomRow kRoomRows[] = {
+    {"RootOn50GiBExt4", {4096, 13107200, 12822642, 12163186, 4096, true}, 52504764416},
+    {"UserOn50GiBExt4", {4096, 13107200, 12822642, 12163186, 4096, false}, 49820409856},
+    {"RootWhereTheReserveIsAllThatIsFree", {4096, 13107200, 4000, 0, 4096, true}, 0},
+    {"TmpfsWithoutALimit", {4096, 0, 0, 0, 0, false}, kUnlimited},
+};
+
+class RoomForGrowthOf : public testing::TestWithParam<RoomRow> {};
+
+TEST_P(RoomForGrowthOf, IsWhatTheVolumeGrantsTheCaller) {
+  EXPECT_EQ(RoomForGrowth(GetParam().volume), GetParam().room);
 }
+INSTANTIATE_TEST_SUITE_P(Volumes, RoomForGrowthOf, testing::ValuesIn(kRoomRows), RowName<RoomRow>);
 
 }  // namespace

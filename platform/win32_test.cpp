@@ -15,7 +15,6 @@ namespace {
 
 using namespace win32;
 
-constexpr DWORD kErrorInvalidParameter = 87;
 TEST(Seam, FileCallsAnswerAsWindowsDoes) {
   HANDLE file = CreateFileA("seam.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -30,7 +29,7 @@ TEST(Seam, FileCallsAnswerAsWindowsDoes) {
   auto setValidData = reinterpret_cast<SetFileValidDataProc>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileValidData"));
   EXPECT_FALSE(setValidData(file, 1));
-  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_TRUE(CloseHandle(file));
   std::remove("seam.bin");
 }

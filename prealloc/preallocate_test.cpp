@@ -32,7 +32,7 @@ const win32::DWORD kOtherFamily = 1;
 const win32::DWORD kOpens = win32::ERROR_SUCCESS;
 const win32::DWORD kMissing = win32::ERROR_FILE_NOT_FOUND;
 const win32::DWORD kDenied = win32::ERROR_ACCESS_DENIED;
-const win32::DWORD kTooManyOpenFiles = 4;
+const win32::DWORD kTooManyOpenFiles = win32::ERROR_TOO_MANY_OPEN_FILES;
 
 const Row kRows[] = {
     {"Fast", kOpens, kNt, 100, 5000, "", Granted, kOk, 5000, "oev"},

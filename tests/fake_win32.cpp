@@ -35,8 +35,11 @@ DWORD GetACP() { return state.codePage; }
 int WideCharToMultiByte(DWORD page, DWORD flags, const WCHAR* wide, int count, char* narrow,
                         int size, const char*, BOOL* usedDefault) {
   const bool utf8 = page == CP_UTF8;
-  if (count != -1 || (!narrow && size) || (utf8 && usedDefault)) return Fail(87);
-  if (utf8 && (flags & ~WC_ERR_INVALID_CHARS) != 0) return Fail(1004);
+  if (count != -1 || (!narrow && size) || (utf8 && usedDefault)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  // The system names this one ERROR_INVALID_FLAGS; the tool reads no code here.
+  if (utf8 && (flags & ~WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_INVALID_PARAMETER);
   std::string text;
   for (const WCHAR* c = wide; *c != u'\0'; ++c) {
     if (*c < 0x80) {
@@ -104,7 +107,7 @@ void Sleep(DWORD) {}
 HANDLE GetStdHandle(DWORD) { return state.hasStandardOutput ? &standardOutput : nullptr; }
 DWORD GetFileType(HANDLE) { return state.stdType; }
 BOOL WriteFile(HANDLE, const void* bytes, DWORD count, DWORD* written, void*) {
-  if (state.write == fake::Fails) return Fail(109);
+  if (state.write == fake::Fails) return Fail(ERROR_BROKEN_PIPE);
   if (state.write == fake::FailsWithoutCode) return Fail(ERROR_SUCCESS);
   *written = state.write == fake::Short ? count - 1 : count;
   state.written.append(static_cast<const char*>(bytes), *written);
