@@ -47,9 +47,7 @@ foreach(target IN ITEMS size_argument common_quoting)
   set_tests_properties(${target}_corpus PROPERTIES LABELS unit)
 endforeach()
 target_sources(common_quoting_replay PRIVATE fuzz/common_quoting.cpp)
-if(WIN32)
-  target_link_libraries(common_quoting_replay PRIVATE shell32)
-endif()
+target_link_libraries(common_quoting_replay PRIVATE $<$<BOOL:${WIN32}>:shell32>)
 
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.
 presizer_test(seam_tests seam
@@ -109,14 +107,9 @@ endif()
 # The release files of this build, made by CPack, checked, unpacked, installed and run.
 # Releases are Release builds; the check is slow, so the sanitize preset's Debug build skips it.
 if(CMAKE_BUILD_TYPE STREQUAL "Release")
-  if(WIN32)
-    set(release_system windows)
-  else()
-    set(release_system linux)
-  endif()
   add_test(NAME release_archive
-    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release.sh ${release_system} ${CMAKE_CPACK_COMMAND}
-      ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_SYSTEM_PROCESSOR}
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release.sh $<IF:$<BOOL:${WIN32}>,windows,linux>
+      ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${CMAKE_SYSTEM_PROCESSOR}
       "${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}" ${CMAKE_OBJDUMP} ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(release_archive PROPERTIES LABELS release)
 endif()

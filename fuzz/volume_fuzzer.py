@@ -72,9 +72,10 @@ def settle(where, last=None):
         time.sleep(0.02)
 
 
-# The file's allocated ranges in bytes, merged, or None where the system cannot list them.
-def extents(path):
-    found, start, last, count = [], 0, False, 256
+# The file's allocated ranges in bytes, in order and merged, or None where the system cannot list
+# them. The system lists them in order, at most `count` a call.
+def extents(path, count=256):
+    merged, start, last = [], 0, False
     with open(path, "rb") as f:
         while not last:
             buffer = bytearray(struct.pack("=QQIIII", start, (1 << 64) - 1 - start,
@@ -85,16 +86,13 @@ def extents(path):
                 return None
             mapped = struct.unpack_from("=I", buffer, 20)[0]
             for i in range(mapped):
-                logical, _, length, _, _, flags = struct.unpack_from("=QQQQQI", buffer, 32 + 56 * i)
-                found.append([logical, logical + length])
-                start, last = logical + length, last or bool(flags & FIEMAP_EXTENT_LAST)
+                begin, _, length, _, _, flags = struct.unpack_from("=QQQQQI", buffer, 32 + 56 * i)
+                if merged and begin <= merged[-1][1]:
+                    merged[-1][1] = max(merged[-1][1], begin + length)
+                else:
+                    merged.append([begin, begin + length])
+                start, last = begin + length, last or bool(flags & FIEMAP_EXTENT_LAST)
             last = last or mapped < count
-    merged = []
-    for begin, end in sorted(found):
-        if merged and begin <= merged[-1][1]:
-            merged[-1][1] = max(merged[-1][1], end)
-        else:
-            merged.append([begin, end])
     return merged
 
 
