@@ -14,7 +14,8 @@
 #   writes it when the file grows), and the space reserved beyond the end is given back.
 # - "Ok" keeps every old byte, gives every new byte a block that reads as zeros, and leaves the
 #   holes below the old end and the space reserved beyond the new end alone.
-# - What must be granted is decided in one place, must_grant().
+# - What must be granted and what refused is decided in one place, must_grant() and
+#   must_refuse(): a request up to the caller's room less 1 MiB is granted, one beyond it refused.
 # Prints the layouts tried per file system and in all ("layouts tried: N"), and stops at the first
 # counterexample with its layout ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices:
 # without them it prints "skipped: <why>" and exits 0. Mounts, loop devices and images are removed
@@ -116,8 +117,8 @@ class Layout:
     plan: str = ""  # how the requests are drawn: at random, or one of the fixed layouts' plans
     request: int = 0  # the new size
     floor: int = 0  # the free space anyone may take when the request was drawn
+    room: int = 0  # the free space the caller may take then
     given_back: bool = False  # a refusal cut what lay reserved beyond the end
-    reserve_holds: bool = False  # the request lies within the room the manual page promises root
 
     # On tmpfs, the pages the file holds: page-sized blocks, exactly as written or reserved.
     def pages(self):
@@ -226,28 +227,31 @@ def snapshot(path, where, kind, end):
                     extents(path), btrfs_data)
 
 
-def may_take_reserve(user):  # root with CAP_SYS_RESOURCE
-    with open("/proc/self/status") as status:
-        line = next(l for l in status if l.startswith("CapEff:"))
-    return user == "root" and bool(int(line.split()[1], 16) & (1 << 24))
+# The room the caller may take: f_bavail, or for root, whom ext4 lets use the reserve for root,
+# f_bfree less what ext4 keeps even from root, min(2% of the clusters, 4096 clusters), as its
+# sysfs folder gives it.
+def caller_room(volume, layout, where):
+    room = volume.f_bavail * volume.f_frsize
+    if layout.user != "root":
+        return room
+    reserve = 0
+    if layout.kind.startswith("ext4"):
+        device = os.stat(where).st_dev
+        name = os.path.basename(os.readlink(f"/sys/dev/block/{os.major(device)}:{os.minor(device)}"))
+        with open(f"/sys/fs/ext4/{name}/reserved_clusters") as clusters:
+            reserve = int(clusters.read()) * (64 * 1024 if layout.kind == "ext4-bigalloc" else layout.block)
+    return max(room, volume.f_bfree * volume.f_frsize - reserve)
 
 
 # New sizes to ask for in turn, until one is granted.
 def draw_requests(rng, layout, where):
     volume = settle(where)
-    free = volume.f_bfree if may_take_reserve(layout.user) else volume.f_bavail
-    layout.floor = volume.f_bavail * volume.f_frsize
-    draw, edge = rng.random(), layout.end + free * volume.f_frsize
+    layout.floor, layout.room = volume.f_bavail * volume.f_frsize, caller_room(volume, layout, where)
+    draw, edge = rng.random(), layout.end + layout.room
     if layout.plan == "past the users' room":
         return [layout.end + layout.floor + 2 * MiB]
     if layout.plan == "into the reserve":
-        # ext4 keeps 2% of the volume even from root; beside the bytes the program asks 16 bytes
-        # a block and 1 MiB, and a MiB more is slack.
-        growth = layout.floor + 4 * MiB
-        reserve = (volume.f_bfree - volume.f_blocks // 50) * volume.f_frsize
-        layout.reserve_holds = may_take_reserve(layout.user) and \
-            growth + growth // layout.block * 16 + 2 * MiB <= reserve
-        return [layout.end + growth]
+        return [layout.end + layout.floor + 4 * MiB]
     if layout.plan == "down from the edge" or draw >= 0.7:
         # Down from the edge in steps that double, to the first the program grants: that one
         # lies within twice the program's margin, where a margin too small shows.
@@ -264,14 +268,27 @@ def draw_requests(rng, layout, where):
     return [max(request, layout.end + 1)]
 
 
-# The rule of what must be granted: a request with room to spare (a sixteenth of the growth and
-# 2 MiB), except on ext2, which cannot reserve; and root's request a little into the reserve for
-# root, where root may use it. Anything else may be refused, as long as the refusal leaves no
-# trace (check_fail).
-def must_grant(layout):
-    growth = layout.request - layout.end
-    spare = layout.floor - growth
-    return layout.reserve_holds or (layout.kind != "ext2" and spare >= growth // 16 + 2 * MiB)
+# The rule of what must be granted and what refused, on the room the caller had when the request
+# was drawn: the growth counts only what the file does not hold already, and on a fresh volume (its
+# free space not cut into pieces) a request up to the room less 1 MiB is granted, except on ext2,
+# which cannot reserve; one beyond the room is refused.
+# Between the two, either answer will do, as long as a refusal leaves no trace (check_fail).
+def growth(layout, before):
+    if layout.kind == "tmpfs":
+        held = sum(max(0, min((page + 1) * PAGE, layout.request) - max(page * PAGE, layout.end))
+                   for page in layout.pages())
+    else:
+        held = sum(b - a for a, b in clip(before.extents, layout.end, layout.request))
+    return layout.request - layout.end - held
+
+
+def must_grant(layout, before):
+    fresh = not layout.fragments and layout.kind != "ext2"
+    return fresh and growth(layout, before) <= layout.room - MiB
+
+
+def must_refuse(layout, before):
+    return growth(layout, before) > layout.room
 
 
 def run(program, layout, path):
@@ -300,10 +317,12 @@ def check(layout, path, before, after, words, rng):
     if after.data != before.data:
         return "a byte below the old end changed"
     if words == FAIL:
-        return "Fail, though it must be granted" if must_grant(layout) else \
-            check_fail(layout, before, after)
+        return "Fail, though it must be granted" if must_grant(layout, before) else \
+            check_fail(layout, before, after, must_refuse(layout, before))
     if words != OK:
         return f"printed {words!r}"
+    if must_refuse(layout, before):
+        return "Ok, though the growth lies beyond the room"
     if after.size != new:
         return f"Ok, but the length is {after.size}"
     if not zeros(path, end, new, rng):
@@ -320,8 +339,12 @@ def check(layout, path, before, after, words, rng):
     return None
 
 
-def check_fail(layout, before, after):
+# A request beyond the room is refused before anything is reserved, so the volume is as it was;
+# one the program tried may leave a few blocks of the file system's own records (an extent tree
+# grown part way).
+def check_fail(layout, before, after, beyond_the_room):
     end, block = layout.end, layout.block
+    records = 0 if beyond_the_room else 16 * block
     if after.size != end:
         return f"Fail, but the length is {after.size}"
     # What lay reserved beyond the end is given back, as Windows gives it back.
@@ -342,7 +365,8 @@ def check_fail(layout, before, after):
             clip(after.extents, inside, END):
         return f"Fail, extents {before.extents} -> {after.extents}"
     given_back = bool(clip(before.extents, inside, END))
-    if after.blocks > before.blocks + extra or (after.blocks < before.blocks and not given_back):
+    if after.blocks > before.blocks + extra + records or \
+            (after.blocks < before.blocks and not given_back):
         return f"Fail, blocks {before.blocks} -> {after.blocks}"
     # The volume gains what the file gave back, but the trees in which xfs records its free space
     # may then take a few blocks more or fewer; btrfs's free space moves with its own records, so
