@@ -227,6 +227,10 @@ def snapshot(path, where, kind, end):
                     extents(path), btrfs_data)
 
 
+def cluster(layout):  # the unit in which the volume allocates, its records included
+    return 64 * 1024 if layout.kind == "ext4-bigalloc" else layout.block
+
+
 # The room the caller may take: f_bavail, or for root, whom ext4 lets use the reserve for root,
 # f_bfree less what ext4 keeps even from root, min(2% of the clusters, 4096 clusters), as its
 # sysfs folder gives it.
@@ -239,7 +243,7 @@ def caller_room(volume, layout, where):
         device = os.stat(where).st_dev
         name = os.path.basename(os.readlink(f"/sys/dev/block/{os.major(device)}:{os.minor(device)}"))
         with open(f"/sys/fs/ext4/{name}/reserved_clusters") as clusters:
-            reserve = int(clusters.read()) * (64 * 1024 if layout.kind == "ext4-bigalloc" else layout.block)
+            reserve = int(clusters.read()) * cluster(layout)
     return max(room, volume.f_bfree * volume.f_frsize - reserve)
 
 
@@ -341,10 +345,10 @@ def check(layout, path, before, after, words, rng):
 
 # A request beyond the room is refused before anything is reserved, so the volume is as it was;
 # one the program tried may leave a few blocks of the file system's own records (an extent tree
-# grown part way).
+# grown part way), each a whole cluster under ext4 bigalloc.
 def check_fail(layout, before, after, beyond_the_room):
     end, block = layout.end, layout.block
-    records = 0 if beyond_the_room else 16 * block
+    records = 0 if beyond_the_room else 16 * cluster(layout)
     if after.size != end:
         return f"Fail, but the length is {after.size}"
     # What lay reserved beyond the end is given back, as Windows gives it back.
