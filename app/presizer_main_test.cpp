@@ -39,6 +39,8 @@ const FlowRow kFlowRows[] = {
     // Without the invalid-characters flag, half a pair would pass as the replacement character.
     {"HalfSurrogatePair", "p \xEF\xBF\xBD 5", u"p \xD800 5", kUtf8, kExitFailure, "Code: 1113"},
     {"QuoteAfterBackslash", "p \"a\\\" 5", u"p \"a\\\" 5", kLegacy, kExitFailure, "Code: 123"},
+    // The refusals read the caller's characters, never the second byte of a double-byte one.
+    {"DoubleByteNameBeforeQuote", "p \"my \x83\x5C\" 5", u"p \"my \u30BD\" 5", fake::kJapanese, kExitOk, ""},
     {"QuoteAfterBackslashUsage", "p\\\"", u"p\\\"", kLegacy, kExitUsage, ""},
     {"Argument4097", kLong4097 + " f 5", kWide4097 + u" f 5", kLegacy, kExitFailure, "Code: 206"},
     {"OutOfMemory", "p f 5", u"p f 5", kLegacy, kExitFailure,

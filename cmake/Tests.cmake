@@ -46,7 +46,8 @@ foreach(target IN ITEMS size_argument common_quoting)
     COMMAND ${target}_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/${target})
   set_tests_properties(${target}_corpus PROPERTIES LABELS unit)
 endforeach()
-target_sources(common_quoting_replay PRIVATE fuzz/common_quoting.cpp)
+target_sources(common_quoting_replay PRIVATE fuzz/common_quoting.cpp
+  $<IF:$<BOOL:${WIN32}>,fuzz/system_quoting_windows.cpp,fuzz/system_quoting_posix.cpp>)
 target_link_libraries(common_quoting_replay PRIVATE $<$<BOOL:${WIN32}>:shell32>)
 
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.

@@ -13,39 +13,12 @@
 #include "app/command_line.h"
 #include "fuzz/common_quoting.h"
 
-#ifdef _WIN32
-// Declared here rather than through the system's header, which only the seam includes.
-extern "C" __declspec(dllimport) wchar_t** __stdcall CommandLineToArgvW(const wchar_t* line,
-                                                                        int* count);
-extern "C" __declspec(dllimport) void* __stdcall LocalFree(void* memory);
-
-namespace {
-
-// Every byte stands for the character of the same code, so the texts compare byte for byte.
-std::vector<std::string> SplitBySystem(const std::string& line) {
-  const std::wstring wide(line.begin(), line.end());
-  int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(wide.c_str(), &count);
-  std::vector<std::string> result;
-  for (int i = 0; i < count; ++i) {
-    const std::wstring argument(arguments[i]);
-    result.emplace_back(argument.begin(), argument.end());
-  }
-  LocalFree(arguments);
-  return result;
-}
-
-}  // namespace
-#endif
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string line = CommandLineFromBytes(data, size);
   line.resize(std::min(line.find('\0'), line.size()));  // the system's text ends at a NUL
   std::vector<std::string> theirs = SplitAsCommonQuoting(line);
-#ifdef _WIN32
   // An empty line gives the system's splitting the program's own path instead.
-  if (!line.empty() && SplitBySystem(line) != theirs) std::abort();
-#endif
+  if (!line.empty() && !SystemSplitsAs(line, theirs)) std::abort();
   if (!SplitsLikeTheCommonQuoting(line)) return 0;
   const std::vector<std::string> ours = SplitCommandLine(line);
   theirs.erase(std::find(theirs.begin() + 1, theirs.end(), std::string()), theirs.end());

@@ -118,14 +118,16 @@ std::uint64_t Ext4OwnReserve(dev_t device, std::uint64_t blocks) {
   return std::min<std::uint64_t>(blocks / 50, 4096);
 }
 
-// How many bytes of [from, to) the file holds on the volume already, reserved or written:
-// fallocate takes no new space for them.
-std::uint64_t HeldWithin(int fd, off_t from, off_t to) {
+using Range = std::pair<off_t, off_t>;  // [first, second) in bytes
+
+// The parts of [from, to) that the file holds on the volume already, reserved or written, in
+// order: fallocate takes no new space for them.
+std::vector<Range> HeldWithin(int fd, off_t from, off_t to) {
   constexpr unsigned kBatch = 64;
   alignas(struct fiemap) unsigned char
       buffer[sizeof(struct fiemap) + kBatch * sizeof(struct fiemap_extent)];
   auto* map = reinterpret_cast<struct fiemap*>(buffer);
-  std::uint64_t held = 0;
+  std::vector<Range> held;
   for (off_t next = from; next < to;) {
     std::memset(buffer, 0, sizeof buffer);
     map->fm_start = static_cast<std::uint64_t>(next);
@@ -136,7 +138,7 @@ std::uint64_t HeldWithin(int fd, off_t from, off_t to) {
       for (off_t data = ::lseek(fd, next, SEEK_DATA); data >= 0 && data < to;) {
         const off_t hole = std::min(::lseek(fd, data, SEEK_HOLE), to);
         if (hole <= data) break;
-        held += static_cast<std::uint64_t>(hole - data);
+        held.emplace_back(data, hole);
         data = ::lseek(fd, hole, SEEK_DATA);
       }
       return held;
@@ -144,21 +146,28 @@ std::uint64_t HeldWithin(int fd, off_t from, off_t to) {
     if (map->fm_mapped_extents == 0) break;
     for (unsigned i = 0; i < map->fm_mapped_extents; ++i) {
       const struct fiemap_extent& extent = map->fm_extents[i];
-      const auto start =
-          std::max<std::uint64_t>(extent.fe_logical, static_cast<std::uint64_t>(from));
-      const auto end = std::min<std::uint64_t>(extent.fe_logical + extent.fe_length,
-                                               static_cast<std::uint64_t>(to));
-      if (end > start) held += end - start;
+      const auto first = static_cast<off_t>(extent.fe_logical);
       next = static_cast<off_t>(extent.fe_logical + extent.fe_length);
+      if (std::min(next, to) > std::max(first, from)) {
+        held.emplace_back(std::max(first, from), std::min(next, to));
+      }
       if ((extent.fe_flags & FIEMAP_EXTENT_LAST) != 0) return held;
     }
   }
   return held;
 }
 
-BOOL Reserve(int fd, off_t from, off_t to) {
-  // Any failure, EINTR included, is a refusal: success must mean the space is really there.
-  return from >= to || ::fallocate(fd, 0, from, to - from) == 0 ? TRUE : FailWithErrno();
+// Reserves the parts of [from, to) that `held` leaves out. Only those: xfs refuses a range that
+// holds reserved space as a whole when the volume has room for its holes but not for all of it.
+BOOL ReserveHoles(int fd, off_t from, off_t to, const std::vector<Range>& held) {
+  for (const Range& part : held) {
+    const off_t holeEnd = std::min(part.first, to);
+    if (holeEnd > from && ::fallocate(fd, 0, from, holeEnd - from) != 0) {
+      return FailWithErrno();  // any failure, EINTR included: success must mean the space is there
+    }
+    from = std::max(from, part.second);
+  }
+  return from < to && ::fallocate(fd, 0, from, to - from) != 0 ? FailWithErrno() : TRUE;
 }
 
 }  // namespace
@@ -201,8 +210,9 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
         static_cast<std::uint64_t>(volume.f_bavail),
         ext4 ? Ext4OwnReserve(info.st_dev, blocks) : 0,
         ext4 && MayUseRootReserve(info.st_dev)};
-    const std::uint64_t needed = static_cast<std::uint64_t>(validDataLength - start) -
-                                 HeldWithin(fd, start, validDataLength);
+    const std::vector<Range> held = HeldWithin(fd, start, validDataLength);
+    std::uint64_t needed = static_cast<std::uint64_t>(validDataLength - start);
+    for (const Range& part : held) needed -= static_cast<std::uint64_t>(part.second - part.first);
     if (needed > RoomForGrowth(space)) {
       SetLastError(ERROR_DISK_FULL);
       return FALSE;
@@ -211,7 +221,10 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
     // refusal cuts the file back, so it comes last. Unlike Windows, the new space reads as zeros.
     const off_t aligned = std::min<off_t>(
         (start + info.st_blksize - 1) / info.st_blksize * info.st_blksize, validDataLength);
-    if (!Reserve(fd, aligned, validDataLength) || !Reserve(fd, start, aligned)) return FALSE;
+    if (!ReserveHoles(fd, aligned, validDataLength, held) ||
+        !ReserveHoles(fd, start, aligned, held)) {
+      return FALSE;
+    }
   }
   validLength[fd] = validDataLength;
   return TRUE;

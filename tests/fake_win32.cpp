@@ -47,6 +47,8 @@ int WideCharToMultiByte(DWORD page, DWORD flags, const WCHAR* wide, int count, c
     } else if (utf8 && *c >= 0xD800 && *c <= 0xDFFF) {
       if (flags & WC_ERR_INVALID_CHARS) return Fail(ERROR_NO_UNICODE_TRANSLATION);
       text += "\xEF\xBF\xBD";
+    } else if (page == fake::kJapanese && *c == u'\u30BD') {
+      text += "\x83\x5C";  // katakana so: its second byte is a backslash's
     } else if (!utf8 && *c == u'\xFF02' && !(flags & WC_NO_BEST_FIT_CHARS)) {
       text += '"';
     } else {

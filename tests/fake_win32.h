@@ -16,6 +16,8 @@
 
 namespace fake {
 
+constexpr win32::DWORD kJapanese = 932;  // a legacy code page of double-byte characters
+
 // What the system has for SetFileValidData: no such call, or one that refuses or grants.
 enum ValidData { Missing, Refused, Granted };
 // How the system takes a write to standard output: whole, all but a byte, not at all with the
