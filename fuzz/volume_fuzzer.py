@@ -233,7 +233,8 @@ def cluster(layout):  # the unit in which the volume allocates, its records incl
 
 # The room the caller may take: f_bavail, or for root, whom ext4 lets use the reserve for root,
 # f_bfree less what ext4 keeps even from root, min(2% of the clusters, 4096 clusters), as its
-# sysfs folder gives it.
+# sysfs folder gives it. The program counts those clusters as blocks, having no way to learn the
+# cluster size, so under bigalloc it tries, and may refuse with records kept, a little beyond.
 def caller_room(volume, layout, where):
     room = volume.f_bavail * volume.f_frsize
     if layout.user != "root":
@@ -243,7 +244,7 @@ def caller_room(volume, layout, where):
         device = os.stat(where).st_dev
         name = os.path.basename(os.readlink(f"/sys/dev/block/{os.major(device)}:{os.minor(device)}"))
         with open(f"/sys/fs/ext4/{name}/reserved_clusters") as clusters:
-            reserve = int(clusters.read()) * cluster(layout)
+            reserve = int(clusters.read()) * layout.block
     return max(room, volume.f_bfree * volume.f_frsize - reserve)
 
 
