@@ -119,6 +119,7 @@ class Layout:
     floor: int = 0  # the free space anyone may take when the request was drawn
     room: int = 0  # the free space the caller may take then
     given_back: bool = False  # a refusal cut what lay reserved beyond the end
+    slack: int = 0  # beyond the room, what the program may try all the same
 
     # On tmpfs, the pages the file holds: page-sized blocks, exactly as written or reserved.
     def pages(self):
@@ -234,7 +235,7 @@ def cluster(layout):  # the unit in which the volume allocates, its records incl
 # The room the caller may take: f_bavail, or for root, whom ext4 lets use the reserve for root,
 # f_bfree less what ext4 keeps even from root, min(2% of the clusters, 4096 clusters), as its
 # sysfs folder gives it. The program counts those clusters as blocks, having no way to learn the
-# cluster size, so under bigalloc it tries, and may refuse with records kept, a little beyond.
+# cluster size, so under bigalloc it tries, and may refuse with records kept, up to `slack` beyond.
 def caller_room(volume, layout, where):
     room = volume.f_bavail * volume.f_frsize
     if layout.user != "root":
@@ -244,7 +245,8 @@ def caller_room(volume, layout, where):
         device = os.stat(where).st_dev
         name = os.path.basename(os.readlink(f"/sys/dev/block/{os.major(device)}:{os.minor(device)}"))
         with open(f"/sys/fs/ext4/{name}/reserved_clusters") as clusters:
-            reserve = int(clusters.read()) * layout.block
+            reserve = int(clusters.read()) * cluster(layout)
+            layout.slack = reserve // cluster(layout) * (cluster(layout) - layout.block)
     return max(room, volume.f_bfree * volume.f_frsize - reserve)
 
 
@@ -293,7 +295,7 @@ def must_grant(layout, before):
 
 
 def must_refuse(layout, before):
-    return growth(layout, before) > layout.room
+    return growth(layout, before) > layout.room + layout.slack
 
 
 def run(program, layout, path):
