@@ -232,21 +232,19 @@ def cluster(layout):  # the unit in which the volume allocates, its records incl
     return 64 * 1024 if layout.kind == "ext4-bigalloc" else layout.block
 
 
-# The room the caller may take: f_bavail, or for root, whom ext4 lets use the reserve for root,
+# The room the caller may take: f_bavail, or for root, whom ext4 lets use its reserve for root,
 # f_bfree less what ext4 keeps even from root, min(2% of the clusters, 4096 clusters), as its
 # sysfs folder gives it. The program counts those clusters as blocks, having no way to learn the
 # cluster size, so under bigalloc it tries, and may refuse with records kept, up to `slack` beyond.
 def caller_room(volume, layout, where):
     room = volume.f_bavail * volume.f_frsize
-    if layout.user != "root":
+    if layout.user != "root" or not layout.kind.startswith("ext4"):  # only ext4 has one
         return room
-    reserve = 0
-    if layout.kind.startswith("ext4"):
-        device = os.stat(where).st_dev
-        name = os.path.basename(os.readlink(f"/sys/dev/block/{os.major(device)}:{os.minor(device)}"))
-        with open(f"/sys/fs/ext4/{name}/reserved_clusters") as clusters:
-            reserve = int(clusters.read()) * cluster(layout)
-            layout.slack = reserve // cluster(layout) * (cluster(layout) - layout.block)
+    device = os.stat(where).st_dev
+    name = os.path.basename(os.readlink(f"/sys/dev/block/{os.major(device)}:{os.minor(device)}"))
+    with open(f"/sys/fs/ext4/{name}/reserved_clusters") as clusters:
+        reserve = int(clusters.read()) * cluster(layout)
+    layout.slack = reserve // cluster(layout) * (cluster(layout) - layout.block)
     return max(room, volume.f_bfree * volume.f_frsize - reserve)
 
 
