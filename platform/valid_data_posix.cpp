@@ -121,40 +121,30 @@ std::uint64_t Ext4OwnReserve(dev_t device, std::uint64_t blocks) {
 using Range = std::pair<off_t, off_t>;  // [first, second) in bytes
 
 // The parts of [from, to) that the file holds on the volume already, reserved or written, in
-// order: fallocate takes no new space for them.
-std::vector<Range> HeldWithin(int fd, off_t from, off_t to) {
+// order: fallocate takes no new space for them. False where the file system keeps no extent map.
+bool HeldWithin(int fd, off_t from, off_t to, std::vector<Range>* held) {
   constexpr unsigned kBatch = 64;
   alignas(struct fiemap) unsigned char
       buffer[sizeof(struct fiemap) + kBatch * sizeof(struct fiemap_extent)];
   auto* map = reinterpret_cast<struct fiemap*>(buffer);
-  std::vector<Range> held;
   for (off_t next = from; next < to;) {
     std::memset(buffer, 0, sizeof buffer);
     map->fm_start = static_cast<std::uint64_t>(next);
     map->fm_length = static_cast<std::uint64_t>(to - next);
     map->fm_extent_count = kBatch;
-    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) {
-      // tmpfs has no extent map; what it has reserved is data to SEEK_DATA.
-      for (off_t data = ::lseek(fd, next, SEEK_DATA); data >= 0 && data < to;) {
-        const off_t hole = std::min(::lseek(fd, data, SEEK_HOLE), to);
-        if (hole <= data) break;
-        held.emplace_back(data, hole);
-        data = ::lseek(fd, hole, SEEK_DATA);
-      }
-      return held;
-    }
+    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return false;
     if (map->fm_mapped_extents == 0) break;
     for (unsigned i = 0; i < map->fm_mapped_extents; ++i) {
       const struct fiemap_extent& extent = map->fm_extents[i];
       const auto first = static_cast<off_t>(extent.fe_logical);
       next = static_cast<off_t>(extent.fe_logical + extent.fe_length);
       if (std::min(next, to) > std::max(first, from)) {
-        held.emplace_back(std::max(first, from), std::min(next, to));
+        held->emplace_back(std::max(first, from), std::min(next, to));
       }
-      if ((extent.fe_flags & FIEMAP_EXTENT_LAST) != 0) return held;
+      if ((extent.fe_flags & FIEMAP_EXTENT_LAST) != 0) return true;
     }
   }
-  return held;
+  return true;
 }
 
 // Reserves the parts of [from, to) that `held` leaves out. Only those: xfs refuses a range that
@@ -210,9 +200,16 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
         static_cast<std::uint64_t>(volume.f_bavail),
         ext4 ? Ext4OwnReserve(info.st_dev, blocks) : 0,
         ext4 && MayUseRootReserve(info.st_dev)};
-    const std::vector<Range> held = HeldWithin(fd, start, validDataLength);
+    std::vector<Range> held;
     std::uint64_t needed = static_cast<std::uint64_t>(validDataLength - start);
-    for (const Range& part : held) needed -= static_cast<std::uint64_t>(part.second - part.first);
+    if (HeldWithin(fd, start, validDataLength, &held)) {
+      for (const Range& part : held) needed -= static_cast<std::uint64_t>(part.second - part.first);
+    } else {
+      // Without a map (tmpfs), all that the file holds may lie in the range: counted so, nothing
+      // that fits is refused here, and the reservation itself, which tmpfs undoes whole when it
+      // fails, answers for the rest.
+      needed -= std::min(needed, static_cast<std::uint64_t>(info.st_blocks) * 512);
+    }
     if (needed > RoomForGrowth(space)) {
       SetLastError(ERROR_DISK_FULL);
       return FALSE;
