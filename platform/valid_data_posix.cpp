@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -47,15 +48,18 @@ std::string DeviceNumber(dev_t device) {
 unsigned long MountOption(const std::string& options, const std::string& name,
                           unsigned long otherwise) {
   const std::string::size_type at = (',' + options).find(',' + name + '=');
-  return at == std::string::npos ? otherwise : std::stoul(options.substr(at + name.size() + 1));
+  // strtoul, not stoul: an option the program cannot read must never end the run.
+  return at == std::string::npos
+             ? otherwise
+             : std::strtoul(options.c_str() + at + name.size() + 1, nullptr, 10);
 }
 
 bool InGroup(gid_t group) {
   if (::getegid() == group) return true;
   std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
-  const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
-  return std::find(groups.begin(), groups.begin() + std::max(count, 0), group) !=
-         groups.begin() + std::max(count, 0);
+  groups.resize(static_cast<std::size_t>(
+      std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+  return std::find(groups.begin(), groups.end(), group) != groups.end();
 }
 
 // The effective user as the volume knows it, and whether the process runs in the host's user
