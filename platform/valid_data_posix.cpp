@@ -36,7 +36,7 @@ namespace {
 std::unordered_map<int, off_t> validLength;
 
 BOOL FailWithErrno() {
-  SetLastError(Win32CodeFromErrno(errno));
+  SetLastErrorFromErrno(errno);
   return FALSE;
 }
 
@@ -195,15 +195,6 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
   }
   const off_t start = validLength[fd];
   if (validDataLength > start) {
-    const bool ext4 = volume.f_type == EXT4_SUPER_MAGIC;
-    const auto blocks = static_cast<std::uint64_t>(volume.f_blocks);
-    const VolumeSpace space{
-        static_cast<std::uint64_t>(volume.f_frsize ? volume.f_frsize : volume.f_bsize),
-        blocks,
-        static_cast<std::uint64_t>(volume.f_bfree),
-        static_cast<std::uint64_t>(volume.f_bavail),
-        ext4 ? Ext4OwnReserve(info.st_dev, blocks) : 0,
-        ext4 && MayUseRootReserve(info.st_dev)};
     std::vector<Range> held;
     std::uint64_t needed = static_cast<std::uint64_t>(validDataLength - start);
     if (HeldWithin(fd, start, validDataLength, &held)) {
@@ -213,6 +204,19 @@ BOOL SetFileValidData(HANDLE file, LONGLONG validDataLength) {
       // that fits is refused here, and the reservation itself, which tmpfs undoes whole when it
       // fails, answers for the rest.
       needed -= std::min(needed, static_cast<std::uint64_t>(info.st_blocks) * 512);
+    }
+    VolumeSpace space{
+        static_cast<std::uint64_t>(volume.f_frsize ? volume.f_frsize : volume.f_bsize),
+        static_cast<std::uint64_t>(volume.f_blocks),
+        static_cast<std::uint64_t>(volume.f_bfree),
+        static_cast<std::uint64_t>(volume.f_bavail),
+        0,
+        false};
+    // Who may take root's reserve, and how much ext4 keeps even from root, is read from /proc and
+    // /sys only for a growth that the users' room does not hold.
+    if (needed > RoomForGrowth(space) && volume.f_type == EXT4_SUPER_MAGIC) {
+      space.ownReserve = Ext4OwnReserve(info.st_dev, space.blocks);
+      space.mayUseRootReserve = MayUseRootReserve(info.st_dev);
     }
     if (needed > RoomForGrowth(space)) {
       SetLastError(ERROR_DISK_FULL);

@@ -92,8 +92,6 @@ int ErrnoFromWin32Code(DWORD code, bool* found) {
   return 0;
 }
 
-void SetLastErrorFromErrno(int errnoValue) { lastError = Win32CodeFromErrno(errnoValue); }
-
 // Windows has no signal for a write into a closed pipe or past the file-size limit: the call just
 // fails, and the tool reports it. Keep that contract instead of dying without a word.
 struct IgnoreFailureSignals {
@@ -332,6 +330,8 @@ void Sleep(DWORD milliseconds) {
   while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
+
+void SetLastErrorFromErrno(int errnoValue) { lastError = Win32CodeFromErrno(errnoValue); }
 
 DWORD GetLastError() { return lastError; }
 

@@ -14,6 +14,8 @@ namespace win32 {
 // The Win32 code that the real call would have left where Linux gives `errnoValue`; 31
 // (ERROR_GEN_FAILURE) for an errno that the table does not know.
 DWORD Win32CodeFromErrno(int errnoValue);
+// Leaves that code as the last error.
+void SetLastErrorFromErrno(int errnoValue);
 
 // Handles carry a descriptor plus one, so that descriptor 0 is not the null handle.
 inline HANDLE HandleFromFd(int fd) {
