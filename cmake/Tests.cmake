@@ -69,13 +69,11 @@ function(presizer_has_pytest result candidate)
     set(${result} FALSE PARENT_SCOPE)
   endif()
 endfunction()
-find_program(Python3_EXECUTABLE NAMES python3 VALIDATOR presizer_has_pytest)
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-presizer_has_pytest(has_pytest ${Python3_EXECUTABLE})
-if(DEFINED has_pytest)
-  message(FATAL_ERROR "${Python3_EXECUTABLE} cannot import pytest: install it (Debian: "
-    "python3-pytest), name an interpreter that has it with -DPython3_EXECUTABLE=..., or configure "
-    "with -DPRESIZER_TESTS=OFF")
+find_program(PRESIZER_PYTHON NAMES python3 VALIDATOR presizer_has_pytest)
+if(NOT PRESIZER_PYTHON)
+  message(FATAL_ERROR "No python3 on the PATH can import pytest: install it (Debian: "
+    "python3-pytest), name one that can with -DPRESIZER_PYTHON=..., or configure with "
+    "-DPRESIZER_TESTS=OFF")
 endif()
 set(table_program presizer)
 if(TARGET presizer_static)
@@ -86,7 +84,7 @@ list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " runner)
 # program.
 foreach(kind IN ITEMS program documents)
   add_test(NAME ${kind}_tests
-    COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider -o junit_family=legacy
+    COMMAND ${PRESIZER_PYTHON} -m pytest -q -p no:cacheprovider -o junit_family=legacy
       -k test_${kind} --basetemp=${CMAKE_BINARY_DIR}/${kind}-tests
       --junitxml=${CMAKE_BINARY_DIR}/${kind}-tests.xml
       ${PROJECT_SOURCE_DIR}/tests/program_test.py)
@@ -99,7 +97,7 @@ endforeach()
 # root and skips without it; under Wine the valid-data call is Wine's own.
 if(NOT WIN32)
   add_test(NAME volume_tests
-    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/fuzz/volume_fuzzer.py
+    COMMAND ${PRESIZER_PYTHON} ${PROJECT_SOURCE_DIR}/fuzz/volume_fuzzer.py
       $<TARGET_FILE:${table_program}> 0 2)
   set_tests_properties(volume_tests PROPERTIES LABELS "program;root"
     SKIP_REGULAR_EXPRESSION "^skipped:" ENVIRONMENT "PRESIZER_RUNNER=${runner}")
@@ -120,6 +118,7 @@ endif()
 # once and neither stops the other's server.
 if(WIN32)
   set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix;WINEDEBUG=-all")
+  get_property(windows_tests DIRECTORY PROPERTY TESTS)
   foreach(action IN ITEMS start stop)
     add_test(NAME wine_${action}
       COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/wine.sh ${action} ${CMAKE_CROSSCOMPILING_EMULATOR})
@@ -127,8 +126,6 @@ if(WIN32)
   endforeach()
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
-  get_property(windows_tests DIRECTORY PROPERTY TESTS)
-  list(REMOVE_ITEM windows_tests wine_start wine_stop)
   set_tests_properties(${windows_tests} PROPERTIES FIXTURES_REQUIRED wine)
   set_property(TEST ${windows_tests} APPEND PROPERTY ENVIRONMENT ${wine_environment})
 endif()

@@ -7,14 +7,7 @@
 # also proves that nothing else was lost: the kept bytes are compared before and after, new space
 # must read as zeros, growth on the fast path must be allocated while the ordinary path leaves a
 # hole, and a bystander file and folder beside the target stay as they were.
-import fcntl
-import os
-import re
-import resource
-import shutil
-import struct
-import subprocess
-import time
+import fcntl, os, re, resource, shutil, struct, subprocess, time
 from dataclasses import dataclass
 from typing import Callable, Optional, Union
 
@@ -228,7 +221,7 @@ def test_program(case, tmp_path, monkeypatch):
     (tmp_path / "victim").write_bytes(PATTERN)
     os.mkdir("a")
     path = case.path
-    if case.make:
+    if case.make:  # what the path names
         case.make(path)
     program = PROGRAM
     if case.program:
