@@ -4,23 +4,16 @@
 #   volume_fuzzer.py PROGRAM SECONDS [SEED]
 #
 # Mounts a fresh loop volume of each file system the kernel here mounts (a tmpfs for tmpfs), tries
-# the fixed layouts of ext4 (FIXED) and, for its share of SECONDS, draws layouts: a file whose old
-# end lies anywhere, with data, holes and reserved but unwritten ranges below it and space
-# reserved beyond it, a volume whose free space may be cut into small pieces, and a request that
-# is small or near the edge of the room of the user who runs the program (root, or nobody without
-# the reserve). After each run:
-# - "Fail" leaves the length, the bytes, the blocks and the free space as they were, but for what
-#   the manual page says: btrfs may keep the one block that holds an old end inside a block (it
-#   writes it when the file grows), and the space reserved beyond the end is given back.
-# - "Ok" keeps every old byte, gives every new byte a block that reads as zeros, and leaves the
-#   holes below the old end and the space reserved beyond the new end alone.
-# - What must be granted and what refused is decided in one place, must_grant() and
-#   must_refuse(): a request up to the caller's room less 1 MiB is granted, one beyond it refused.
-# Prints the layouts tried per file system and in all ("layouts tried: N"), and stops at the first
-# counterexample with its layout ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices:
-# without them it prints "skipped: <why>" and exits 0. Mounts, loop devices and images are removed
-# on every way out.
-import ctypes, fcntl, hashlib, os, random, shutil, signal, struct, subprocess, sys, tempfile, time
+# the fixed layouts (FIXED) and, for its share of SECONDS, draws layouts: a file whose old end lies
+# anywhere, with data, holes and reserved but unwritten ranges below it and space reserved beyond
+# it, a volume whose free space may be cut into small pieces, and a request that is small or near
+# the edge of the room of the user who runs the program (root, or nobody without the reserve).
+# What must be granted and what refused is decided in one place, must_grant() and must_refuse();
+# what each answer must leave, in check(). Prints the layouts tried per file system and in all
+# ("layouts tried: N"), and stops at the first counterexample with its layout ("COUNTEREXAMPLE",
+# exit status 1). Needs root and loop devices: without them it prints "skipped: <why>" and exits
+# 0. Mounts, loop devices and images are removed on every way out.
+import ctypes, hashlib, os, random, re, shutil, signal, subprocess, sys, tempfile, time
 from collections import namedtuple
 from dataclasses import dataclass
 
@@ -28,30 +21,16 @@ MiB = 1 << 20
 VOLUME = 400 * MiB
 PAGE = os.sysconf("SC_PAGE_SIZE")
 KEEP_SIZE, PUNCH_HOLE = 1, 2
-FS_IOC_FIEMAP, FIEMAP_FLAG_SYNC, FIEMAP_EXTENT_LAST = 0xC020660B, 1, 1
 OK, FAIL = b"File Preallocation...Ok\r\n", b"File Preallocation...Fail\r\n"
 END = 1 << 63  # beyond any file
-
-# name, and how to make the volume (None: a tmpfs)
-KINDS = [
-    ("ext4", "mkfs.ext4 -q -F -b 4096"),
-    ("ext4-1k", "mkfs.ext4 -q -F -b 1024"),
-    ("ext4-bigalloc", "mkfs.ext4 -q -F -b 4096 -O bigalloc -C 65536"),
-    ("xfs", "mkfs.xfs -q -f"),
-    ("btrfs", "mkfs.btrfs -q -f"),
-    ("tmpfs", None),
-    ("ext2", "mkfs.ext2 -q -F"),
-]
+# How to make each volume, in the order they are tried (None: a tmpfs).
+MKFS = {"ext4": "mkfs.ext4 -q -F -b 4096", "ext4-1k": "mkfs.ext4 -q -F -b 1024",
+        "ext4-bigalloc": "mkfs.ext4 -q -F -b 4096 -O bigalloc -C 65536", "xfs": "mkfs.xfs -q -f",
+        "btrfs": "mkfs.btrfs -q -f", "tmpfs": None, "ext2": "mkfs.ext2 -q -F"}
 
 libc = ctypes.CDLL(None, use_errno=True)
 libc.fallocate.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_int64, ctypes.c_int64]
-Snapshot = namedtuple("Snapshot", "size blocks free data extents btrfs_data")
-
-
-class Skip(Exception): pass
-
-
-class Counterexample(Exception): pass
+Snapshot = namedtuple("Snapshot", "size blocks free data extents btrfs_data volume")
 
 
 def fallocate(fd, mode, offset, length):
@@ -59,50 +38,8 @@ def fallocate(fd, mode, offset, length):
         raise OSError(ctypes.get_errno(), os.strerror(ctypes.get_errno()))
 
 
-# Freed space is counted once the file system has committed; btrfs and xfs free in the
-# background, so wait until two readings agree.
-def settle(where, last=None):
-    while True:
-        fd = os.open(where, os.O_RDONLY)
-        libc.syncfs(fd)
-        os.close(fd)
-        now = os.statvfs(where)
-        if now == last:
-            return now
-        last = now
-        time.sleep(0.02)
-
-
-# The file's allocated ranges in bytes, in order and merged, or None where the system cannot list
-# them. The system lists them in order, at most `count` a call.
-def extents(path, count=256):
-    merged, start, last = [], 0, False
-    with open(path, "rb") as f:
-        while not last:
-            buffer = bytearray(struct.pack("=QQIIII", start, (1 << 64) - 1 - start,
-                                           FIEMAP_FLAG_SYNC, 0, count, 0) + bytes(56 * count))
-            try:
-                fcntl.ioctl(f.fileno(), FS_IOC_FIEMAP, buffer, True)
-            except OSError:
-                return None
-            mapped = struct.unpack_from("=I", buffer, 20)[0]
-            for i in range(mapped):
-                begin, _, length, _, _, flags = struct.unpack_from("=QQQQQI", buffer, 32 + 56 * i)
-                if merged and begin <= merged[-1][1]:
-                    merged[-1][1] = max(merged[-1][1], begin + length)
-                else:
-                    merged.append([begin, begin + length])
-                start, last = begin + length, last or bool(flags & FIEMAP_EXTENT_LAST)
-            last = last or mapped < count
-    return merged
-
-
 def clip(ranges, begin, end):
     return [[max(a, begin), min(b, end)] for a, b in ranges if min(b, end) > max(a, begin)]
-
-
-def pages_of(offset, length):  # the pages a range touches
-    return set(range(offset // PAGE, -(-(offset + length) // PAGE)))
 
 
 @dataclass
@@ -110,28 +47,31 @@ class Layout:
     kind: str
     block: int  # the volume's block size
     end: int  # the old end
-    pieces: list  # ("data" | "reserve" | "punch", offset, length) below the old end, in order
-    beyond: list  # (offset, length) reserved beyond the old end
+    pieces: list  # ("data" | "reserve" | "punch", offset, length) in order; beyond the end last
     fragments: tuple  # (piece size, count) of the free space cut into pieces, or ()
     user: str  # "root" or "nobody"
     plan: str = ""  # how the requests are drawn: at random, or one of the fixed layouts' plans
     request: int = 0  # the new size
-    floor: int = 0  # the free space anyone may take when the request was drawn
-    room: int = 0  # the free space the caller may take then
-    given_back: bool = False  # a refusal cut what lay reserved beyond the end
+    room: int = 0  # the free space the caller may take when the requests were drawn
+    given_back: bool = False  # a refusal cut the file at its old end
     slack: int = 0  # beyond the room, what the program may try all the same
 
-    # On tmpfs, the pages the file holds: page-sized blocks, exactly as written or reserved.
-    def pages(self):
+    # tmpfs lists no extents: the pages it holds are those written or reserved, whole, and none
+    # past the old end's page once the file has been cut there.
+    def pages(self, cut=False):
         held = set()
         for what, offset, length in self.pieces:
-            if what == "punch":
+            if what == "punch":  # frees only the pages it covers whole
                 held -= set(range(-(-offset // PAGE), (offset + length) // PAGE))
             else:
-                held |= pages_of(offset, length)
-        for offset, length in [] if self.given_back else self.beyond:
-            held |= pages_of(offset, length)
+                held |= set(range(offset // PAGE, -(-(offset + length) // PAGE)))
+        if cut or self.given_back:
+            held = {page for page in held if page < -(-self.end // PAGE)}
         return held
+
+
+def cluster(layout):  # the unit in which the volume allocates, its records included
+    return 64 * 1024 if layout.kind == "ext4-bigalloc" else layout.block
 
 
 def draw_spot(rng, limit, block):
@@ -142,20 +82,21 @@ def draw_spot(rng, limit, block):
 def draw_layout(rng, kind, block):
     can_reserve = kind != "ext2"
     end = rng.choice([0, draw_spot(rng, 64 * 1024, block), draw_spot(rng, 16 * MiB, block)])
-    pieces, beyond, fragments = [], [], ()
+    pieces, fragments = [], ()
     for _ in range(rng.randrange(8) if end else 0):
         offset = draw_spot(rng, end - 1, block)
         length = min(end - offset, rng.choice([1, block, draw_spot(rng, 4 * MiB, block) or 1]))
         pieces.append((rng.choice(["data", "reserve", "punch"] if can_reserve else ["data"]),
                        offset, length))
-    for _ in range(rng.choice([0, 0, 1, 2]) if can_reserve else 0):
-        beyond.append((end + draw_spot(rng, 8 * MiB, block), draw_spot(rng, 16 * MiB, block) or block))
+    for _ in range(rng.choice([0, 0, 1, 2]) if can_reserve else 0):  # beyond the end
+        pieces.append(("reserve", end + draw_spot(rng, 8 * MiB, block),
+                       draw_spot(rng, 16 * MiB, block) or block))
     if rng.random() < 0.4 and can_reserve and kind != "tmpfs":
         # Often single blocks across the whole volume: the most the file's extent tree can need.
         size = rng.choice([block, block, 2 * block, 16 * block, 64 * 1024, MiB])
         most = 1 << (14 if kind == "btrfs" else 18)
         fragments = (size, rng.choice([most, int(2 ** rng.uniform(4, most.bit_length() - 1))]))
-    return Layout(kind, block, end, pieces, beyond, fragments, rng.choice(["root", "nobody"]))
+    return Layout(kind, block, end, pieces, fragments, rng.choice(["root", "nobody"]))
 
 
 # Layouts that every run tries first, where a room check too lax or too strict shows at once.
@@ -165,31 +106,24 @@ def draw_layout(rng, kind, block):
 # space that lies in single blocks. With 4 KiB blocks, root asking a little into the reserve for
 # root must be granted.
 FIXED = {
-    "ext4-1k": [("nobody", (), "past the users' room"), ("root", (1024, 1 << 18), "down from the edge")],
+    "ext4-1k": [("nobody", (), "past the users' room"),
+                ("root", (1024, 1 << 18), "down from the edge")],
     "ext4": [("root", (), "into the reserve")],
 }
-
-
-def fixed_layouts(kind, block):
-    return [Layout(kind, block, 10000, [("data", 0, 10000)], [], fragments, user, plan)
-            for user, fragments, plan in FIXED.get(kind, [])]
+# Those plans ask this much beyond the free space anyone may take.
+ABOVE_THE_FLOOR = {"past the users' room": 2 * MiB, "into the reserve": 4 * MiB}
 
 
 def make(layout, where, rng):
     path = os.path.join(where, "target")
-    fd = os.open(path, os.O_CREAT | os.O_TRUNC | os.O_WRONLY, 0o644)
-    try:  # an open file would keep the volume from being unmounted
-        os.ftruncate(fd, layout.end)
+    with open(path, "wb") as target:
+        os.ftruncate(target.fileno(), layout.end)
         for what, offset, length in layout.pieces:
+            mode = KEEP_SIZE | (PUNCH_HOLE if what == "punch" else 0)
             if what == "data":
-                os.pwrite(fd, rng.randbytes(length), offset)
+                os.pwrite(target.fileno(), rng.randbytes(length), offset)
             else:
-                fallocate(fd, KEEP_SIZE | (PUNCH_HOLE if what == "punch" else 0), offset, length)
-        for offset, length in layout.beyond:
-            fallocate(fd, KEEP_SIZE, offset, length)
-        os.fsync(fd)
-    finally:
-        os.close(fd)
+                fallocate(target.fileno(), mode, offset, length)
     if layout.user == "nobody":
         os.chown(path, 65534, 65534)
     if layout.fragments:
@@ -198,38 +132,45 @@ def make(layout, where, rng):
         size, count = layout.fragments
         volume = os.statvfs(where)
         count = min(count, volume.f_bavail * volume.f_frsize * 97 // 100 // (2 * size))
-        fd = os.open(os.path.join(where, "filler"), os.O_CREAT | os.O_WRONLY, 0o600)
-        try:
-            if layout.kind == "btrfs":  # it frees a reserved extent only whole: one per piece
-                for i in range(2 * count):
-                    fallocate(fd, 0, i * size, size)
-            else:
-                fallocate(fd, 0, 0, 2 * count * size)
-            for i in range(0, 2 * count, 2):
-                fallocate(fd, PUNCH_HOLE | KEEP_SIZE, i * size, size)
-        except OSError:  # pieces smaller than an ext4 cluster free nothing and cost tree blocks
-            pass
-        finally:
-            os.close(fd)
+        with open(os.path.join(where, "filler"), "wb") as filler:
+            try:
+                if layout.kind == "btrfs":  # it frees a reserved extent only whole: one per piece
+                    for i in range(2 * count):
+                        fallocate(filler.fileno(), 0, i * size, size)
+                else:
+                    fallocate(filler.fileno(), 0, 0, 2 * count * size)
+                for i in range(0, 2 * count, 2):
+                    fallocate(filler.fileno(), PUNCH_HOLE | KEEP_SIZE, i * size, size)
+            except OSError:  # pieces smaller than an ext4 cluster free nothing and cost tree blocks
+                pass
     return path
 
 
+# The file and its volume. Freed space is counted once the file system has committed; btrfs and
+# xfs free in the background, so the volume is read until two readings agree. The file's allocated
+# ranges come in bytes, in order and merged, or None where the file system lists none (tmpfs).
 def snapshot(path, where, kind, end):
-    volume = settle(where)
+    volume, last = os.statvfs(where), None
+    while volume != last:
+        subprocess.run(["sync", "--file-system", where])
+        time.sleep(0.02)
+        last, volume = volume, os.statvfs(where)
     with open(path, "rb") as f:
         data = hashlib.sha256(f.read(end)).digest()
+    listed = subprocess.run(["filefrag", "-s", "-v", "-b1", path], capture_output=True, text=True)
+    extents = None if listed.returncode else []
+    for first, last in re.findall(r"^\s*\d+:\s*(\d+)\.\.\s*(\d+):", listed.stdout, re.MULTILINE):
+        if extents and int(first) <= extents[-1][1]:
+            extents[-1][1] = max(extents[-1][1], int(last) + 1)
+        else:
+            extents.append([int(first), int(last) + 1])
     btrfs_data = 0
     if kind == "btrfs":  # the data it holds, apart from its own records
-        out = subprocess.run(["btrfs", "filesystem", "df", "-b", where], capture_output=True,
-                             text=True).stdout
-        btrfs_data = int(next((l for l in out.splitlines() if l.startswith("Data")), "=0").rsplit("=", 1)[1])
+        df = subprocess.check_output(["btrfs", "filesystem", "df", "-b", where], text=True)
+        btrfs_data = int(re.search(r"^Data\b.*used=(\d+)", df, re.MULTILINE).group(1))
     info = os.stat(path)
     return Snapshot(info.st_size, info.st_blocks * 512, volume.f_bfree * volume.f_frsize, data,
-                    extents(path), btrfs_data)
-
-
-def cluster(layout):  # the unit in which the volume allocates, its records included
-    return 64 * 1024 if layout.kind == "ext4-bigalloc" else layout.block
+                    extents, btrfs_data, volume)
 
 
 # The room the caller may take: f_bavail, or for root, whom ext4 lets use its reserve for root,
@@ -242,21 +183,18 @@ def caller_room(volume, layout, where):
         return room
     device = os.stat(where).st_dev
     name = os.path.basename(os.readlink(f"/sys/dev/block/{os.major(device)}:{os.minor(device)}"))
-    with open(f"/sys/fs/ext4/{name}/reserved_clusters") as clusters:
-        reserve = int(clusters.read()) * cluster(layout)
-    layout.slack = reserve // cluster(layout) * (cluster(layout) - layout.block)
-    return max(room, volume.f_bfree * volume.f_frsize - reserve)
+    with open(f"/sys/fs/ext4/{name}/reserved_clusters") as reserved:
+        clusters = int(reserved.read())
+    layout.slack = clusters * (cluster(layout) - layout.block)
+    return max(room, volume.f_bfree * volume.f_frsize - clusters * cluster(layout))
 
 
 # New sizes to ask for in turn, until one is granted.
-def draw_requests(rng, layout, where):
-    volume = settle(where)
-    layout.floor, layout.room = volume.f_bavail * volume.f_frsize, caller_room(volume, layout, where)
+def draw_requests(rng, layout, where, volume):
+    layout.room = caller_room(volume, layout, where)
     draw, edge = rng.random(), layout.end + layout.room
-    if layout.plan == "past the users' room":
-        return [layout.end + layout.floor + 2 * MiB]
-    if layout.plan == "into the reserve":
-        return [layout.end + layout.floor + 4 * MiB]
+    if layout.plan in ABOVE_THE_FLOOR:  # the free space anyone may take
+        return [layout.end + volume.f_bavail * volume.f_frsize + ABOVE_THE_FLOOR[layout.plan]]
     if layout.plan == "down from the edge" or draw >= 0.7:
         # Down from the edge in steps that double, to the first the program grants: that one
         # lies within twice the program's margin, where a margin too small shows.
@@ -277,14 +215,13 @@ def draw_requests(rng, layout, where):
 # was drawn: the growth counts only what the file does not hold already, and on a fresh volume (its
 # free space not cut into pieces) a request up to the room less 1 MiB is granted, except on ext2,
 # which cannot reserve; one beyond the room is refused.
-# Between the two, either answer will do, as long as a refusal leaves no trace (check_fail).
+# Between the two, either answer will do, as long as a refusal leaves no trace (check).
 def growth(layout, before):
+    held = before.extents
     if layout.kind == "tmpfs":
-        held = sum(max(0, min((page + 1) * PAGE, layout.request) - max(page * PAGE, layout.end))
-                   for page in layout.pages())
-    else:
-        held = sum(b - a for a, b in clip(before.extents, layout.end, layout.request))
-    return layout.request - layout.end - held
+        held = [[page * PAGE, (page + 1) * PAGE] for page in layout.pages()]
+    held_within = sum(b - a for a, b in clip(held, layout.end, layout.request))
+    return layout.request - layout.end - held_within
 
 
 def must_grant(layout, before):
@@ -296,157 +233,128 @@ def must_refuse(layout, before):
     return growth(layout, before) > layout.room + layout.slack
 
 
-def run(program, layout, path):
-    # PRESIZER_RUNNER starts another processor's program (qemu), as for the case table.
-    command = os.environ.get("PRESIZER_RUNNER", "").split() + [program, path, str(layout.request)]
-    if layout.user == "nobody":
-        command = ["runuser", "-u", "nobody", "--"] + command
-    done = subprocess.run(command, capture_output=True, timeout=120,
-                          env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
-    return done.returncode, done.stdout, done.stderr
-
-
-def zeros(path, begin, end, rng):
-    with open(path, "rb") as f:
-        for spot in [begin] + [rng.randrange(begin, end) for _ in range(4)]:
-            f.seek(spot)
-            if f.read(min(end - spot, MiB)).strip(b"\0"):
-                return False
-    return True
-
-
-# What is wrong with the run, or None.
+# What is wrong with the run, or None. "Ok" gives [block of the old end, new end) blocks that read
+# as zeros and leaves the rest alone. "Fail" leaves the file as it was, but that btrfs may keep the
+# block of an old end inside a block (it writes it when the file grows, into a hole or as a copy
+# of a shared block), and that what lay reserved beyond the end is given back, as Windows does.
 def check(layout, path, before, after, words, rng):
-    end, block, new = layout.end, layout.block, layout.request
-    block_of_end, top = end - end % block, -(-new // block) * block
+    end, block, new, granted = layout.end, layout.block, layout.request, words == OK
+    word, beyond_the_room = "Ok" if granted else "Fail", must_refuse(layout, before)
     if after.data != before.data:
         return "a byte below the old end changed"
-    if words == FAIL:
-        return "Fail, though it must be granted" if must_grant(layout, before) else \
-            check_fail(layout, before, after, must_refuse(layout, before))
-    if words != OK:
+    if words not in (OK, FAIL):
         return f"printed {words!r}"
-    if must_refuse(layout, before):
+    if granted and beyond_the_room:
         return "Ok, though the growth lies beyond the room"
-    if after.size != new:
-        return f"Ok, but the length is {after.size}"
-    if not zeros(path, end, new, rng):
-        return "Ok, but a new byte is not zero"
-    if layout.kind == "tmpfs":
-        held = layout.pages() | set(range(end // PAGE, -(-new // PAGE)))
-        return None if after.blocks == len(held) * PAGE else \
-            f"Ok, blocks {after.blocks}, expected {len(held) * PAGE}"
-    if clip(after.extents, block_of_end, top) != [[block_of_end, top]]:
-        return f"Ok, but [{block_of_end}, {top}) is not all allocated: {after.extents}"
-    for begin, stop in [(0, block_of_end), (top, END)]:
-        if clip(after.extents, begin, stop) != clip(before.extents, begin, stop):
-            return f"Ok, extents outside the growth {before.extents} -> {after.extents}"
-    return None
-
-
-# A request beyond the room is refused before anything is reserved, so the volume is as it was;
-# one the program tried may leave a few blocks of the file system's own records (an extent tree
-# grown part way), each a whole cluster under ext4 bigalloc.
-def check_fail(layout, before, after, beyond_the_room):
-    end, block = layout.end, layout.block
-    records = 0 if beyond_the_room else 16 * cluster(layout)
-    if after.size != end:
-        return f"Fail, but the length is {after.size}"
-    # What lay reserved beyond the end is given back, as Windows gives it back.
-    if layout.kind == "tmpfs":  # no extent list, but its pages are those written or reserved
-        held = {page for page in layout.pages() if page < -(-end // PAGE)}
-        if after.blocks != len(held) * PAGE or \
-                after.free - before.free != before.blocks - after.blocks:
-            return f"Fail, blocks {before.blocks} -> {after.blocks} (expected " \
-                f"{len(held) * PAGE}), free {before.free} -> {after.free}"
+    if not granted and must_grant(layout, before):
+        return "Fail, though it must be granted"
+    if after.size != (new if granted else end):
+        return f"{word}, but the length is {after.size}"
+    if granted:
+        with open(path, "rb") as f:  # at the start of the growth and at four random spots
+            for spot in [end] + [rng.randrange(end, new) for _ in range(4)]:
+                if os.pread(f.fileno(), min(new - spot, MiB), spot).strip(b"\0"):
+                    return "Ok, but a new byte is not zero"
+    if layout.kind == "tmpfs":  # its free space moves with the pages the file holds, no more
+        held = layout.pages(cut=not granted)
+        if granted:
+            held |= set(range(end // PAGE, -(-new // PAGE)))
+        expected = len(held) * PAGE
+        if after.blocks != expected or after.free - before.free != before.blocks - after.blocks:
+            return f"{word}, blocks {before.blocks} -> {after.blocks} (expected {expected}), " \
+                f"free {before.free} -> {after.free}"
         return None
+    # Below `low` nothing changes; from `high` on, nothing changes on "Ok" and nothing is held on
+    # "Fail"; in between, "Ok" holds all, "Fail" only btrfs's kept block.
     inside = -(-end // block) * block
-    kept, extra = inside, 0
-    if layout.kind == "btrfs" and end % block:
-        # btrfs writes the block of an old end inside a block when the file grows: into a hole, or
-        # as a copy of a block it shares with others. That one block may stay, nothing else.
-        kept, extra = inside - block, block
-    if clip(after.extents, 0, kept) != clip(before.extents, 0, kept) or \
-            clip(after.extents, inside, END):
-        return f"Fail, extents {before.extents} -> {after.extents}"
+    low, high, extra = inside, inside, 0
+    if granted:
+        low, high = end - end % block, -(-new // block) * block
+    elif layout.kind == "btrfs" and end % block:
+        low, extra = inside - block, block
+    if clip(after.extents, 0, low) != clip(before.extents, 0, low) or \
+            clip(after.extents, high, END) != (clip(before.extents, high, END) if granted else []):
+        return f"{word}, extents outside [{low}, {high}) {before.extents} -> {after.extents}"
+    if granted:
+        return None if clip(after.extents, low, high) == [[low, high]] else \
+            f"Ok, but [{low}, {high}) is not all allocated: {after.extents}"
+    # A request beyond the room is refused before anything is reserved; one the program tried may
+    # leave a few blocks of the file system's own records (an extent tree grown part way), each a
+    # whole cluster under ext4 bigalloc, or give back a few that an earlier refusal grew.
+    records = 0 if beyond_the_room else 16 * cluster(layout)
     given_back = bool(clip(before.extents, inside, END))
-    # Records may also shrink: a tree that an earlier refusal grew may give a block back.
     if after.blocks > before.blocks + extra + records or \
             (after.blocks < before.blocks - records and not given_back):
         return f"Fail, blocks {before.blocks} -> {after.blocks}"
-    # The volume gains what the file gave back, but the trees in which xfs records its free space
-    # may then take a few blocks more or fewer; btrfs's free space moves with its own records, so
-    # count its data.
+    # The volume gains what the file gave back. The trees in which xfs records its free space may
+    # end a few blocks larger or smaller once a reservation was tried and rolled back, or space
+    # was given back; a request refused before anything was reserved moves nothing. btrfs's free
+    # space moves with its own records, so count its data.
     unrecorded = (before.blocks - after.blocks) - (after.free - before.free)
-    if layout.kind == "btrfs":
-        if after.btrfs_data > before.btrfs_data + extra:
-            return f"Fail, btrfs data {before.btrfs_data} -> {after.btrfs_data}"
-    elif unrecorded and not (layout.kind == "xfs" and given_back and abs(unrecorded) <= 16 * block):
+    xfs_trees_moved = layout.kind == "xfs" and (given_back or not beyond_the_room)
+    if layout.kind == "btrfs" and after.btrfs_data > before.btrfs_data + extra:
+        return f"Fail, btrfs data {before.btrfs_data} -> {after.btrfs_data}"
+    if layout.kind != "btrfs" and abs(unrecorded) > (16 * block if xfs_trees_moved else 0):
         return f"Fail, blocks {before.blocks} -> {after.blocks}, free {before.free} -> {after.free}"
     return None
 
 
-# Layouts on one volume until the deadline, at least one, counted in counts.
-def fuzz_one(program, kind, where, rng, deadline, counts):
-    block = os.statvfs(where).f_frsize
-    fixed, drawn = fixed_layouts(kind, block), 0
-    while fixed or drawn == 0 or time.monotonic() < deadline:
-        layout = fixed.pop(0) if fixed else draw_layout(rng, kind, block)
-        drawn += 0 if layout.plan else 1
-        path = make(layout, where, rng)
-        before = snapshot(path, where, kind, layout.end)
-        if kind == "tmpfs" and before.blocks != len(layout.pages()) * PAGE:
-            raise Counterexample(f"{layout}\nthe page model says {len(layout.pages()) * PAGE} "
-                                 f"bytes, the file holds {before.blocks}")
-        counts["layouts"] += 1
-        for request in draw_requests(rng, layout, where):
-            layout.request = request
-            code, words, errors = run(program, layout, path)
-            after = snapshot(path, where, kind, layout.end)
-            wrong = (f"exit code {code}, standard error {errors[-2000:]!r}" if code or errors else
-                     check(layout, path, before, after, words, rng))
-            counts["runs"] += 1
-            if wrong:
-                raise Counterexample(f"{layout}\n{wrong}")
-            if words == OK:
-                counts["Ok"] += 1
-                break
-            before, layout.given_back = after, True
-        for name in ("target", "filler"):
-            if os.path.exists(os.path.join(where, name)):
-                os.unlink(os.path.join(where, name))
-
-
-def mount(top, kind, mkfs):
+# Layouts on a fresh volume of one kind until the deadline: the fixed ones and at least one drawn.
+# Returns the first counterexample or None, and the number of layouts tried.
+def fuzz_one(program, top, kind, rng, deadline):
     where = os.path.join(top, kind)
     os.mkdir(where)
-    command = ["mount", "-t", "tmpfs", "-o", f"size={VOLUME}", "tmpfs", where]
-    if mkfs:
-        with open(where + ".img", "wb") as f:
-            f.truncate(VOLUME)
-        if not shutil.which(mkfs.split()[0]):
-            raise Skip(f"{mkfs.split()[0]} is missing")
-        made = subprocess.run(mkfs.split() + [where + ".img"], capture_output=True, text=True)
-        if made.returncode:
-            raise Skip(f"{mkfs} failed: {made.stderr.strip()}")
-        command = ["mount", "-o", "loop", where + ".img", where]
-    mounted = subprocess.run(command, capture_output=True, text=True)
-    if mounted.returncode:
-        raise Skip(f"{kind} cannot be mounted here: {mounted.stderr.strip()}")
-    return where
+    command = f'mount -t tmpfs -o size={VOLUME} tmpfs "{where}"'
+    if MKFS[kind]:
+        command = f'truncate -s {VOLUME} "{where}.img" && {MKFS[kind]} "{where}.img" && ' \
+            f'mount -o loop "{where}.img" "{where}"'
+    made = subprocess.run(command, shell=True, capture_output=True, text=True)
+    if made.returncode:
+        print(f"{kind}: skipped: cannot be made or mounted here: {made.stderr.strip()}", flush=True)
+        return None, 0
+    block = os.statvfs(where).f_frsize
+    fixed = [Layout(kind, block, 10000, [("data", 0, 10000)], fragments, user, plan)
+             for user, fragments, plan in FIXED.get(kind, [])]
+    layouts, runs, granted, least = 0, 0, 0, len(fixed) + 1
+    try:
+        while layouts < least or time.monotonic() < deadline:
+            layout = fixed.pop(0) if fixed else draw_layout(rng, kind, block)
+            layouts += 1
+            path = make(layout, where, rng)
+            before = snapshot(path, where, kind, layout.end)
+            if kind == "tmpfs" and before.blocks != len(layout.pages()) * PAGE:
+                return f"{layout}\nthe page model says {len(layout.pages()) * PAGE} bytes, " \
+                    f"the file holds {before.blocks}", layouts
+            for request in draw_requests(rng, layout, where, before.volume):
+                layout.request = request
+                # PRESIZER_RUNNER starts another processor's program (qemu), as for the case table.
+                command = os.environ.get("PRESIZER_RUNNER", "").split() + [program, path, str(request)]
+                if layout.user == "nobody":
+                    command = ["runuser", "-u", "nobody", "--"] + command
+                done = subprocess.run(command, capture_output=True, timeout=120,
+                                      env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
+                after = snapshot(path, where, kind, layout.end)
+                runs += 1
+                wrong = check(layout, path, before, after, done.stdout, rng)
+                if done.returncode or done.stderr:
+                    wrong = f"exit code {done.returncode}, standard error {done.stderr[-2000:]!r}"
+                if wrong:
+                    return f"{layout}\n{wrong}", layouts
+                if done.stdout == OK:
+                    granted += 1
+                    break
+                before, layout.given_back = after, True
+            os.unlink(path)
+            if layout.fragments:
+                os.unlink(os.path.join(where, "filler"))
+        print(f"{kind}: {layouts} layouts, {runs} runs, {granted} Ok", flush=True)
+        return None, layouts
+    finally:  # a loop mount frees its device when it goes; a busy one, once it is no longer busy
+        if subprocess.run(["umount", where]).returncode:
+            subprocess.run(["umount", "--lazy", where])
 
 
-def unmount(where):
-    # A loop mount frees its device when it goes; a busy one goes once it is no longer busy.
-    if where and subprocess.run(["umount", where]).returncode:
-        subprocess.run(["umount", "--lazy", where])
-
-
-def tried(counts):
-    return sum(count["layouts"] for count in counts.values())
-
-
-def stop(signum, frame):  # ends the run through the clean-up below, as an interrupt does
+def stop(signum, frame):  # ends the run through the clean-up, as an interrupt does
     sys.exit(3)
 
 
@@ -457,41 +365,30 @@ def main():
         print("skipped: needs root, for loop volumes")
         return 0
     signal.signal(signal.SIGTERM, stop)
-    top, where = tempfile.mkdtemp(prefix="presizer-volumes-"), None
-    os.chmod(top, 0o755)
-    counts = {kind: {"layouts": 0, "runs": 0, "Ok": 0} for kind, _ in KINDS}
+    top, tried = tempfile.mkdtemp(prefix="presizer-volumes-"), 0
     try:
         # A copy that nobody may run, whatever the folders above the build allow.
-        copy = os.path.join(top, "presizer")
-        shutil.copy(program, copy)
+        os.chmod(top, 0o755)
+        copy = shutil.copy(program, top)
         os.chmod(copy, 0o755)
         print(f"seed {seed}", flush=True)
         end = time.monotonic() + seconds
-        for index, (kind, mkfs) in enumerate(KINDS):
+        for index, kind in enumerate(MKFS):
             # An equal share of the time left, so that one that ran over costs all that follow.
-            deadline = time.monotonic() + (end - time.monotonic()) / (len(KINDS) - index)
-            try:
-                where = mount(top, kind, mkfs)
-            except Skip as why:
-                print(f"{kind}: skipped: {why}", flush=True)
-                continue
-            fuzz_one(copy, kind, where, random.Random(f"{seed}-{kind}"), deadline, counts[kind])
-            unmount(where)
-            where = None
-            print(f"{kind}: " + ", ".join(f"{n} {what}" for what, n in counts[kind].items()),
-                  flush=True)
-        if tried(counts) == 0:
-            print("skipped: no file system could be mounted")
-            return 0
-        print(f"layouts tried: {tried(counts)}")
-        return 0
-    except Counterexample as found:
-        print(f"COUNTEREXAMPLE (seed {seed}) on {found}", flush=True)
-        print(f"layouts tried: {tried(counts)}")
-        return 1
+            deadline = time.monotonic() + (end - time.monotonic()) / (len(MKFS) - index)
+            found, layouts = fuzz_one(copy, top, kind, random.Random(f"{seed}-{kind}"), deadline)
+            tried += layouts
+            if found:
+                print(f"COUNTEREXAMPLE (seed {seed}) on {found}", flush=True)
+                print(f"layouts tried: {tried}")
+                return 1
     finally:
-        unmount(where)
         shutil.rmtree(top, ignore_errors=True)
+    if tried == 0:
+        print("skipped: no file system could be mounted")
+        return 0
+    print(f"layouts tried: {tried}")
+    return 0
 
 
 if __name__ == "__main__":
