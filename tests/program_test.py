@@ -221,7 +221,7 @@ def test_program(case, tmp_path, monkeypatch):
     (tmp_path / "victim").write_bytes(PATTERN)
     os.mkdir("a")
     path = case.path
-    if case.make:  # what the path names
+    if case.make:
         case.make(path)
     program = PROGRAM
     if case.program:
