@@ -177,8 +177,7 @@ std::uint64_t RoomForGrowth(const VolumeSpace& volume) {
 
 void NoteValidLength(int fd, off_t length) { validLength[fd] = length; }
 
-// Another program may have cut the file since it was opened: what lies beyond its end now is no
-// valid data, whatever the open saw.
+// The valid length never lies beyond the lowest end the file has had since it was opened.
 void NoteEndSet(int fd, off_t end) { validLength[fd] = std::min(validLength[fd], end); }
 
 void ForgetValidLength(int fd) { validLength.erase(fd); }
