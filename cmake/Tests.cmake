@@ -92,13 +92,13 @@ foreach(kind IN ITEMS program documents)
     "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>;PRESIZER_RUNNER=${runner}")
 endforeach()
 
-# The fast path on a fresh loop volume of each file system: the volume fuzz target's property on
-# the layouts that a fixed seed draws, one a file system, refusals and grants among them. It needs
-# root and skips without it; under Wine the valid-data call is Wine's own.
+# The fast path on a fresh loop volume of each file system: a table of files and requests, refusals
+# and grants among them. It needs root and skips without it; under Wine the valid-data call is
+# Wine's own.
 if(NOT WIN32)
   add_test(NAME volume_tests
-    COMMAND ${PRESIZER_PYTHON} ${PROJECT_SOURCE_DIR}/fuzz/volume_fuzzer.py
-      $<TARGET_FILE:${table_program}> 0 2)
+    COMMAND ${PRESIZER_PYTHON} ${PROJECT_SOURCE_DIR}/tests/volume_test.py
+      $<TARGET_FILE:${table_program}>)
   set_tests_properties(volume_tests PROPERTIES LABELS "program;root"
     SKIP_REGULAR_EXPRESSION "(^|\n)skipped:" ENVIRONMENT "PRESIZER_RUNNER=${runner}")
 endif()

@@ -1,0 +1,286 @@
+#!/usr/bin/env python3
+# The Linux program's fast path on real volumes: a table of files and requests, run on a fresh
+# loop volume of each file system the kernel here mounts (a tmpfs for tmpfs).
+#
+#   volume_test.py PROGRAM [ROW]
+#
+# Each row makes a file (data, holes and reserved but unwritten ranges below its old end, space
+# reserved beyond it), may cut the volume's free space into pieces, and asks for a new size
+# measured from the room of the user who runs the program (root, or nobody, who may not take
+# root's reserve): the users' free space, f_bavail. ROW runs only the rows whose "kind/name" holds
+# it. Prints a line a file system and "rows tried: N", and stops at the first row that goes wrong
+# ("COUNTEREXAMPLE", exit status 1). Needs root
+# and loop devices: without them it prints "skipped: <why>" and exits 0. Mounts, loop devices
+# and images are removed on every way out.
+import ctypes, hashlib, os, re, shutil, signal, subprocess, sys, tempfile, time
+from collections import namedtuple
+
+MiB, VOLUME, PAGE = 1 << 20, 400 << 20, os.sysconf("SC_PAGE_SIZE")
+KEEP_SIZE, PUNCH_HOLE, END = 1, 2, 1 << 63  # END lies beyond any file
+OK, FAIL = b"File Preallocation...Ok\r\n", b"File Preallocation...Fail\r\n"
+# How to make each volume, in the order they are tried (None: a tmpfs).
+MKFS = {"ext4": "mkfs.ext4 -q -F -b 4096", "ext4-1k": "mkfs.ext4 -q -F -b 1024",
+        "ext4-bigalloc": "mkfs.ext4 -q -F -b 4096 -O bigalloc -C 65536", "xfs": "mkfs.xfs -q -f",
+        "btrfs": "mkfs.btrfs -q -f", "tmpfs": None, "ext2": "mkfs.ext2 -q -F"}
+
+libc = ctypes.CDLL(None, use_errno=True)
+libc.fallocate.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_int64, ctypes.c_int64]
+
+
+def fallocate(fd, mode, offset, length):
+    if libc.fallocate(fd, mode, offset, length) != 0:
+        raise OSError(ctypes.get_errno(), os.strerror(ctypes.get_errno()))
+
+
+def clip(ranges, begin, end):
+    return [[max(a, begin), min(b, end)] for a, b in ranges if min(b, end) > max(a, begin)]
+
+
+# A file: its old end, and what it holds, ("data" | "reserve" | "punch", offset, length) in order.
+File = namedtuple("File", "end pieces")
+# 10000 bytes whose block of the old end is a hole.
+SMALL = File(10000, (("data", 0, 5000),))
+# Below a 3 MiB end that splits a block: data, a hole punched in it, a reserved range; and beyond
+# it 64 MiB reserved, which a growth over it need not find room for again.
+MIXED = File(3 * MiB + 1000, (("data", 0, MiB), ("punch", MiB // 2, MiB // 4),
+                              ("reserve", 3 * MiB // 2, MiB), ("data", 3 * MiB, 1000),
+                              ("reserve", 4 * MiB, 64 * MiB)))
+
+# A row runs the program as `user`, "root" or "nobody", on `file` on a volume of `kind`, whose
+# free space is cut into `fragments` first, (piece size, count), if any; the request ends
+# `past_room` past the old end and the users' free space (f_bavail). It must `expect` "Ok";
+# "Fail", refused before anything is reserved; or, at the "edge", refusals that leave no trace
+# but a few blocks of the file system's records, from the request down in steps that double to
+# the first the program grants.
+Row = namedtuple("Row", "name kind user expect past_room file fragments", defaults=(0, SMALL, ()))
+
+ROWS = []
+for kind in ["ext4", "ext4-1k", "ext4-bigalloc", "xfs", "btrfs", "tmpfs"]:
+    # The room less 1 MiB is granted, counting the reservation already in the range as held (xfs
+    # grants it only hole by hole); 2 MiB past it is refused before anything is reserved.
+    ROWS.append(Row("room less 1 MiB", kind, "nobody", "Ok", past_room=63 * MiB, file=MIXED))
+    ROWS.append(Row("past the room", kind, "nobody", "Fail", past_room=66 * MiB, file=MIXED))
+ROWS += [
+    # ext4 with 1 KiB blocks needs the most beside the bytes: a reservation of a few hundred MiB
+    # that runs out part way keeps the blocks of its extent tree.
+    Row("past the users' room", "ext4-1k", "nobody", "Fail", past_room=2 * MiB),
+    Row("into the reserve", "ext4", "root", "Ok", past_room=4 * MiB),
+    # Free space in single blocks: the most that the file's extent tree can need.
+    Row("single blocks", "ext4-1k", "nobody", "edge", fragments=(1024, 1 << 18)),
+    Row("single blocks", "xfs", "nobody", "edge", file=File(0, ()), fragments=(4096, 1 << 18)),
+    Row("pieces", "ext4-bigalloc", "nobody", "edge", fragments=(65536, 1 << 12)),
+    Row("pieces", "btrfs", "nobody", "edge", fragments=(4096, 1 << 14)),
+    Row("cannot reserve", "ext2", "root", "Fail", past_room=-100 * MiB),
+]
+
+
+def cluster(kind, block):  # the unit in which the volume allocates, its records included
+    return 64 * 1024 if kind == "ext4-bigalloc" else block
+
+
+# tmpfs lists no extents: it holds the pages written or reserved, whole, and after a refusal none
+# past the old end's page.
+def pages(row, cut):
+    held = set()
+    for what, offset, length in row.file.pieces:
+        if what == "punch":  # frees only the pages it covers whole
+            held -= set(range(-(-offset // PAGE), (offset + length) // PAGE))
+        else:
+            held |= set(range(offset // PAGE, -(-(offset + length) // PAGE)))
+    return {page for page in held if not cut or page < -(-row.file.end // PAGE)}
+
+
+def make(row, where):
+    path = os.path.join(where, "target")
+    with open(path, "wb") as target:
+        os.ftruncate(target.fileno(), row.file.end)
+        for what, offset, length in row.file.pieces:
+            if what == "data":
+                os.pwrite(target.fileno(), os.urandom(length), offset)
+            else:
+                fallocate(target.fileno(), KEEP_SIZE | (PUNCH_HOLE if what == "punch" else 0),
+                          offset, length)
+    if row.user == "nobody":
+        os.chown(path, 65534, 65534)
+    if row.fragments:
+        # Separate pieces, every other one freed again. They take at most 97% of the room, so that
+        # freeing them has room for their records; one reservation a piece, as btrfs frees a
+        # reserved extent only whole.
+        size, count = row.fragments
+        volume = os.statvfs(where)
+        count = min(count, volume.f_bavail * volume.f_frsize * 97 // 100 // (2 * size))
+        with open(os.path.join(where, "filler"), "wb") as filler:
+            for i in range(2 * count):
+                fallocate(filler.fileno(), 0, i * size, size)
+            for i in range(0, 2 * count, 2):
+                fallocate(filler.fileno(), PUNCH_HOLE | KEEP_SIZE, i * size, size)
+    return path
+
+
+# The file's length; the bytes it holds on the volume, its file system's records included; a
+# digest of the bytes below the old end; its allocated ranges in bytes, in order and merged (None
+# on tmpfs); and what else the volume holds.
+Snapshot = namedtuple("Snapshot", "size blocks data extents beside")
+
+
+def snapshot(path, end):
+    with open(path, "rb") as f:
+        data = hashlib.sha256(f.read(end)).digest()
+    listed = subprocess.run(["filefrag", "-s", "-v", "-b1", path], capture_output=True, text=True)
+    extents = None if listed.returncode else []
+    for first, last in re.findall(r"^\s*\d+:\s*(\d+)\.\.\s*(\d+):", listed.stdout, re.MULTILINE):
+        if extents and int(first) <= extents[-1][1]:
+            extents[-1][1] = max(extents[-1][1], int(last) + 1)
+        else:
+            extents.append([int(first), int(last) + 1])
+    info = os.stat(path)
+    return Snapshot(info.st_size, info.st_blocks * 512, data, extents,
+                    sorted(os.listdir(os.path.dirname(path))))
+
+
+# What is wrong with the run, or None. "Ok" gives [block of the old end, new end) blocks that read
+# as zeros and leaves the rest alone. "Fail" leaves the file as it was, but that btrfs may keep the
+# block of an old end inside a block (it writes it when the file grows into a hole), that a
+# refusal the program tried may keep a few blocks of the file system's records (an extent tree
+# grown part way, whole clusters under bigalloc), and that what lay reserved beyond the end is
+# given back, as Windows does. Neither leaves anything else on the volume.
+def check(row, path, block, new, before, after, words):
+    end, granted = row.file.end, words == OK
+    word = "Ok" if granted else "Fail"
+    if after.data != before.data:
+        return "a byte below the old end changed"
+    if words not in (OK, FAIL) or row.expect not in ("edge", word):
+        return f"printed {words!r}, expected {row.expect}"
+    if after.size != (new if granted else end) or after.beside != before.beside:
+        return f"{word}, but the length is {after.size}, beside it {after.beside}"
+    with open(path, "rb") as f:
+        if granted and os.pread(f.fileno(), MiB, end).strip(b"\0"):
+            return "Ok, but a new byte is not zero"
+    if row.kind == "tmpfs":
+        held = pages(row, cut=not granted)
+        if granted:
+            held |= set(range(end // PAGE, -(-new // PAGE)))
+        expected = len(held) * PAGE
+        return None if after.blocks == expected else \
+            f"{word}, blocks {before.blocks} -> {after.blocks}, expected {expected}"
+    # Below `low` nothing changes; from `high` on, nothing changes on "Ok" and nothing is held on
+    # "Fail"; in between, "Ok" holds all, "Fail" only btrfs's kept block.
+    inside = -(-end // block) * block
+    low, high, extra = inside, inside, 0
+    if granted:
+        low, high = end - end % block, -(-new // block) * block
+    elif row.kind == "btrfs" and end % block:
+        low, extra = inside - block, block
+    if clip(after.extents, 0, low) != clip(before.extents, 0, low) or \
+            clip(after.extents, high, END) != (clip(before.extents, high, END) if granted else []):
+        return f"{word}, extents outside [{low}, {high}) {before.extents} -> {after.extents}"
+    if granted:
+        return None if clip(after.extents, low, high) == [[low, high]] else \
+            f"Ok, but [{low}, {high}) is not all allocated: {after.extents}"
+    records = 16 * cluster(row.kind, block) if row.expect == "edge" else 0
+    given_back = bool(clip(before.extents, inside, END))
+    if after.blocks > before.blocks + extra + records or \
+            (after.blocks < before.blocks - records and not given_back):
+        return f"Fail, blocks {before.blocks} -> {after.blocks}"
+    return None
+
+
+# The volume once btrfs and xfs, which free in the background, have freed what they will: read
+# until two readings agree.
+def settled(where):
+    volume, last = os.statvfs(where), None
+    while volume != last:
+        subprocess.run(["sync", "--file-system", where])
+        time.sleep(0.02)
+        last, volume = volume, os.statvfs(where)
+    return volume
+
+
+# A row on the volume at `where`: the counterexample, or None.
+def run_row(program, row, where):
+    path = make(row, where)
+    volume = settled(where)
+    edge = row.file.end + volume.f_bavail * volume.f_frsize + row.past_room
+    requests = [edge]
+    if row.expect == "edge":
+        requests = [edge - 6144 * 2**k for k in range(32) if edge - 6144 * 2**k > row.file.end]
+    before = snapshot(path, row.file.end)
+    for request in requests:
+        # PRESIZER_RUNNER starts another processor's program (qemu), as for the case table.
+        command = os.environ.get("PRESIZER_RUNNER", "").split() + [program, path, str(request)]
+        if row.user == "nobody":
+            command = ["runuser", "-u", "nobody", "--"] + command
+        done = subprocess.run(command, capture_output=True, timeout=120,
+                              env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
+        after = snapshot(path, row.file.end)
+        wrong = check(row, path, volume.f_frsize, request, before, after, done.stdout)
+        if done.returncode or done.stderr:
+            wrong = f"exit code {done.returncode}, standard error {done.stderr[-2000:]!r}"
+        if wrong or done.stdout == OK:
+            break
+        before = after
+    for name in ["target", "filler"]:
+        if os.path.exists(os.path.join(where, name)):
+            os.unlink(os.path.join(where, name))
+    if not wrong and done.stdout != OK and row.expect == "edge":
+        wrong = "no request was granted"
+    return f"{row.kind}/{row.name}: {row}, request {request}: {wrong}" if wrong else None
+
+
+# The rows of one file system, each on the same fresh volume: the first counterexample, or None,
+# and the rows tried.
+def run_kind(program, top, kind, only):
+    rows = [row for row in ROWS if row.kind == kind and only in f"{kind}/{row.name}"]
+    if not rows:
+        return None, 0
+    where = os.path.join(top, kind)
+    os.mkdir(where)
+    command = f'mount -t tmpfs -o size={VOLUME} tmpfs "{where}"'
+    if MKFS[kind]:
+        command = f'truncate -s {VOLUME} "{where}.img" && {MKFS[kind]} "{where}.img" && ' \
+            f'mount -o loop "{where}.img" "{where}"'
+    made = subprocess.run(command, shell=True, capture_output=True, text=True)
+    if made.returncode:
+        print(f"{kind}: skipped: cannot be made or mounted here: {made.stderr.strip()}", flush=True)
+        return None, 0
+    try:
+        for tried, row in enumerate(rows, 1):
+            wrong = run_row(program, row, where)
+            if wrong:
+                return wrong, tried
+        print(f"{kind}: {len(rows)} as expected", flush=True)
+        return None, len(rows)
+    finally:  # a loop mount frees its device when it goes; a busy one, once it is no longer busy
+        if subprocess.run(["umount", where]).returncode:
+            subprocess.run(["umount", "--lazy", where])
+
+
+def stop(signum, frame):  # ends the run through the clean-up, as an interrupt does
+    sys.exit(3)
+
+
+def main():
+    if os.geteuid() != 0:
+        print("skipped: needs root, for loop volumes")
+        return 0
+    signal.signal(signal.SIGTERM, stop)
+    top, tried = tempfile.mkdtemp(prefix="presizer-volumes-"), 0
+    try:
+        # A copy that nobody may run, whatever the folders above the build allow.
+        os.chmod(top, 0o755)
+        copy = shutil.copy(sys.argv[1], top)
+        os.chmod(copy, 0o755)
+        for kind in MKFS:
+            wrong, rows = run_kind(copy, top, kind, sys.argv[2] if len(sys.argv) > 2 else "")
+            tried += rows
+            if wrong:
+                print(f"COUNTEREXAMPLE on {wrong}\nrows tried: {tried}", flush=True)
+                return 1
+    finally:
+        shutil.rmtree(top, ignore_errors=True)
+    print(f"rows tried: {tried}" if tried else "skipped: no row could run here")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
