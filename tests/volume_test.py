@@ -69,7 +69,6 @@ ROWS += [
     Row("single blocks", "ext4-1k", "nobody", "edge", fragments=(1024, 1 << 18)),
     Row("single blocks", "xfs", "nobody", "edge", file=File(0, ()), fragments=(4096, 1 << 18)),
     Row("pieces", "ext4-bigalloc", "nobody", "edge", fragments=(65536, 1 << 12)),
-    Row("pieces", "btrfs", "nobody", "edge", fragments=(4096, 1 << 14)),
     Row("cannot reserve", "ext2", "root", "Fail", past_room=-100 * MiB),
 ]
 
@@ -139,11 +138,10 @@ def snapshot(path, end):
 
 
 # What is wrong with the run, or None. "Ok" gives [block of the old end, new end) blocks that read
-# as zeros and leaves the rest alone. "Fail" leaves the file as it was, but that btrfs may keep the
-# block of an old end inside a block (it writes it when the file grows into a hole), that a
-# refusal the program tried may keep a few blocks of the file system's records (an extent tree
-# grown part way, whole clusters under bigalloc), and that what lay reserved beyond the end is
-# given back, as Windows does. Neither leaves anything else on the volume.
+# as zeros and leaves the rest alone. "Fail" leaves the file as it was, but that a refusal the
+# program tried may keep a few blocks of the file system's records (an extent tree grown part
+# way, whole clusters under bigalloc), and that what lay reserved beyond the end is given back,
+# as Windows does. Neither leaves anything else on the volume.
 def check(row, path, block, new, before, after, words):
     end, granted = row.file.end, words == OK
     word = "Ok" if granted else "Fail"
@@ -164,13 +162,11 @@ def check(row, path, block, new, before, after, words):
         return None if after.blocks == expected else \
             f"{word}, blocks {before.blocks} -> {after.blocks}, expected {expected}"
     # Below `low` nothing changes; from `high` on, nothing changes on "Ok" and nothing is held on
-    # "Fail"; in between, "Ok" holds all, "Fail" only btrfs's kept block.
+    # "Fail"; in between, "Ok" holds all.
     inside = -(-end // block) * block
-    low, high, extra = inside, inside, 0
+    low, high = inside, inside
     if granted:
         low, high = end - end % block, -(-new // block) * block
-    elif row.kind == "btrfs" and end % block:
-        low, extra = inside - block, block
     if clip(after.extents, 0, low) != clip(before.extents, 0, low) or \
             clip(after.extents, high, END) != (clip(before.extents, high, END) if granted else []):
         return f"{word}, extents outside [{low}, {high}) {before.extents} -> {after.extents}"
@@ -179,7 +175,7 @@ def check(row, path, block, new, before, after, words):
             f"Ok, but [{low}, {high}) is not all allocated: {after.extents}"
     records = 16 * cluster(row.kind, block) if row.expect == "edge" else 0
     given_back = bool(clip(before.extents, inside, END))
-    if after.blocks > before.blocks + extra + records or \
+    if after.blocks > before.blocks + records or \
             (after.blocks < before.blocks - records and not given_back):
         return f"Fail, blocks {before.blocks} -> {after.blocks}"
     return None
