@@ -92,7 +92,7 @@ foreach(kind IN ITEMS program documents)
     "PRESIZER_PROGRAM=$<TARGET_FILE:${table_program}>;PRESIZER_RUNNER=${runner}")
 endforeach()
 
-# The fast path on a fresh loop volume of each file system: a table of files and requests, refusals
+# The fast path on fresh loop volumes of each file system: a table of files and requests, refusals
 # and grants among them. It needs root and skips without it; under Wine the valid-data call is
 # Wine's own.
 if(NOT WIN32)

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-# The Linux program's fast path on real volumes: a table of files and requests, run on a fresh
-# loop volume of each file system the kernel here mounts (a tmpfs for tmpfs).
+# The Linux program's fast path on real volumes: a table of files and requests, each row run on a
+# fresh loop volume of its file system (a tmpfs for tmpfs), where the kernel here mounts it.
 #
 #   volume_test.py PROGRAM [ROW]
 #
@@ -8,10 +8,9 @@
 # reserved beyond it), may cut the volume's free space into pieces, and asks for a new size
 # measured from the room of the user who runs the program (root, or nobody, who may not take
 # root's reserve): the users' free space, f_bavail. ROW runs only the rows whose "kind/name" holds
-# it. Prints a line a file system and "rows tried: N", and stops at the first row that goes wrong
-# ("COUNTEREXAMPLE", exit status 1). Needs root
-# and loop devices: without them it prints "skipped: <why>" and exits 0. Mounts, loop devices
-# and images are removed on every way out.
+# it. Prints a line a row and "rows tried: N", and stops at the first row that goes wrong
+# ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices: without them it prints
+# "skipped: <why>" and exits 0. Mounts, loop devices and images are removed on every way out.
 import ctypes, hashlib, os, re, shutil, signal, subprocess, sys, tempfile, time
 from collections import namedtuple
 
@@ -169,60 +168,42 @@ def settled(where):
     return volume
 
 
-# A row on the volume at `where`: the counterexample, or None.
-def run_row(program, row, where):
-    path = make(row, where)
-    volume = settled(where)
-    edge = row.file.end + volume.f_bavail * volume.f_frsize + row.past_room
-    requests = [edge]
-    if row.expect == "edge":
-        requests = [edge - 6144 * 2**k for k in range(32) if edge - 6144 * 2**k > row.file.end]
-    before = snapshot(path, row.file.end)
-    for request in requests:
-        # PRESIZER_RUNNER starts another processor's program (qemu), as for the case table.
-        command = os.environ.get("PRESIZER_RUNNER", "").split() + [program, path, str(request)]
-        if row.user == "nobody":
-            command = ["runuser", "-u", "nobody", "--"] + command
-        done = subprocess.run(command, capture_output=True, timeout=120,
-                              env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
-        after = snapshot(path, row.file.end)
-        wrong = check(row, path, volume.f_frsize, request, before, after, done.stdout)
-        if done.returncode or done.stderr:
-            wrong = f"exit code {done.returncode}, standard error {done.stderr[-2000:]!r}"
-        if wrong or done.stdout == OK:
-            break
-        before = after
-    for name in ["target", "filler"]:
-        if os.path.exists(os.path.join(where, name)):
-            os.unlink(os.path.join(where, name))
-    if not wrong and done.stdout != OK and row.expect == "edge":
-        wrong = "no request was granted"
-    return f"{row.kind}/{row.name}: {row}, request {request}: {wrong}" if wrong else None
-
-
-# The rows of one file system, each on the same fresh volume: the first counterexample, or None,
-# and the rows tried.
-def run_kind(program, top, kind, only):
-    rows = [row for row in ROWS if row.kind == kind and only in f"{kind}/{row.name}"]
-    if not rows:
-        return None, 0
-    where = os.path.join(top, kind)
+# A row on a fresh volume of its kind: what went wrong, None, or "skipped: <why>".
+def run_row(program, top, row):
+    where = os.path.join(top, str(ROWS.index(row)))
     os.mkdir(where)
     command = f'mount -t tmpfs -o size={VOLUME} tmpfs "{where}"'
-    if MKFS[kind]:
-        command = f'truncate -s {VOLUME} "{where}.img" && {MKFS[kind]} "{where}.img" && ' \
+    if MKFS[row.kind]:
+        command = f'truncate -s {VOLUME} "{where}.img" && {MKFS[row.kind]} "{where}.img" && ' \
             f'mount -o loop "{where}.img" "{where}"'
     made = subprocess.run(command, shell=True, capture_output=True, text=True)
     if made.returncode:
-        print(f"{kind}: skipped: cannot be made or mounted here: {made.stderr.strip()}", flush=True)
-        return None, 0
+        return f"skipped: cannot be made or mounted here: {made.stderr.strip()}"
     try:
-        for tried, row in enumerate(rows, 1):
-            wrong = run_row(program, row, where)
-            if wrong:
-                return wrong, tried
-        print(f"{kind}: {len(rows)} as expected", flush=True)
-        return None, len(rows)
+        path = make(row, where)
+        volume = settled(where)
+        edge = row.file.end + volume.f_bavail * volume.f_frsize + row.past_room
+        requests = [edge]
+        if row.expect == "edge":
+            requests = [edge - 6144 * 2**k for k in range(32) if edge - 6144 * 2**k > row.file.end]
+        before = snapshot(path, row.file.end)
+        for request in requests:
+            # PRESIZER_RUNNER starts another processor's program (qemu), as for the case table.
+            command = os.environ.get("PRESIZER_RUNNER", "").split() + [program, path, str(request)]
+            if row.user == "nobody":
+                command = ["runuser", "-u", "nobody", "--"] + command
+            done = subprocess.run(command, capture_output=True, timeout=120,
+                                  env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
+            after = snapshot(path, row.file.end)
+            wrong = check(row, path, volume.f_frsize, request, before, after, done.stdout)
+            if done.returncode or done.stderr:
+                wrong = f"exit code {done.returncode}, standard error {done.stderr[-2000:]!r}"
+            if wrong or done.stdout == OK:
+                break
+            before = after
+        if not wrong and done.stdout != OK and row.expect == "edge":
+            wrong = "no request was granted"
+        return f"{row}, request {request}: {wrong}" if wrong else None
     finally:  # a loop mount frees its device when it goes; a busy one, once it is no longer busy
         if subprocess.run(["umount", where]).returncode:
             subprocess.run(["umount", "--lazy", where])
@@ -238,17 +219,22 @@ def main():
         return 0
     signal.signal(signal.SIGTERM, stop)
     top, tried = tempfile.mkdtemp(prefix="presizer-volumes-"), 0
+    only = sys.argv[2] if len(sys.argv) > 2 else ""
     try:
         # A copy that nobody may run, whatever the folders above the build allow.
         os.chmod(top, 0o755)
         copy = shutil.copy(sys.argv[1], top)
         os.chmod(copy, 0o755)
-        for kind in MKFS:
-            wrong, rows = run_kind(copy, top, kind, sys.argv[2] if len(sys.argv) > 2 else "")
-            tried += rows
-            if wrong:
-                print(f"COUNTEREXAMPLE on {wrong}\nrows tried: {tried}", flush=True)
+        for row in ROWS:
+            if only not in f"{row.kind}/{row.name}":
+                continue
+            wrong = run_row(copy, top, row)
+            if wrong and not wrong.startswith("skipped:"):
+                print(f"COUNTEREXAMPLE {row.kind}/{row.name}: {wrong}\nrows tried: {tried + 1}")
                 return 1
+            print(f"{row.kind}/{row.name}: {wrong or 'as expected'}", flush=True)
+            if wrong is None:
+                tried += 1
     finally:
         shutil.rmtree(top, ignore_errors=True)
     print(f"rows tried: {tried}" if tried else "skipped: no row could run here")
