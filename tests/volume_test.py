@@ -11,7 +11,7 @@
 # it. Prints a line a row and "rows tried: N", and stops at the first row that goes wrong
 # ("COUNTEREXAMPLE", exit status 1). Needs root and loop devices: without them it prints
 # "skipped: <why>" and exits 0. Mounts, loop devices and images are removed on every way out.
-import ctypes, hashlib, os, re, shutil, signal, subprocess, sys, tempfile, time
+import ctypes, hashlib, os, re, shutil, signal, subprocess, sys, tempfile
 from collections import namedtuple
 
 MiB, VOLUME = 1 << 20, 400 << 20
@@ -157,17 +157,6 @@ def check(row, path, block, new, before, after, words):
     return None
 
 
-# The volume once btrfs and xfs, which free in the background, have freed what they will: read
-# until two readings agree.
-def settled(where):
-    volume, last = os.statvfs(where), None
-    while volume != last:
-        subprocess.run(["sync", "--file-system", where])
-        time.sleep(0.02)
-        last, volume = volume, os.statvfs(where)
-    return volume
-
-
 # A row on a fresh volume of its kind: what went wrong, None, or "skipped: <why>".
 def run_row(program, top, row):
     where = os.path.join(top, str(ROWS.index(row)))
@@ -181,7 +170,9 @@ def run_row(program, top, row):
         return f"skipped: cannot be made or mounted here: {made.stderr.strip()}"
     try:
         path = make(row, where)
-        volume = settled(where)
+        # The free space counts what the pieces gave back once the file system has committed.
+        subprocess.run(["sync", "--file-system", where])
+        volume = os.statvfs(where)
         edge = row.file.end + volume.f_bavail * volume.f_frsize + row.past_room
         requests = [edge]
         if row.expect == "edge":
