@@ -3,7 +3,6 @@
 #include "app/failure_report.h"
 #include "app/presizer_main.h"
 #include "tests/fake_win32.h"
-#include "tests/row_name.h"
 
 namespace {
 
@@ -48,7 +47,7 @@ TEST_P(Output, OddStandardOutputFailsTheWrite) {
   EXPECT_EQ(fake.calls, row.calls);
 }
 INSTANTIATE_TEST_SUITE_P(StandardOutput, Output, testing::ValuesIn(kOutputRows),
-                         RowName<OutputRow>);
+                         testing::PrintToStringParamName());
 
 // The report's own rules, on messages no system gives: the final period, a message copied as
 // text and never read as a format, and the cut at 1024 characters.
@@ -72,6 +71,7 @@ class Report : public testing::TestWithParam<ReportRow> {};
 TEST_P(Report, IsTheExactWords) {
   EXPECT_EQ(FormatFailureReport("EKind", "m.exe", 0xABCD, GetParam().message), GetParam().report);
 }
-INSTANTIATE_TEST_SUITE_P(Messages, Report, testing::ValuesIn(kReportRows), RowName<ReportRow>);
+INSTANTIATE_TEST_SUITE_P(Messages, Report, testing::ValuesIn(kReportRows),
+                         testing::PrintToStringParamName());
 
 }  // namespace

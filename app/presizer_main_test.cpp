@@ -1,7 +1,6 @@
 #include "app/presizer_main.h"
 
 #include "tests/fake_win32.h"
-#include "tests/row_name.h"
 
 namespace {
 
@@ -60,6 +59,7 @@ TEST_P(Flow, ChecksTheCommandLineThenEnablesPrivilegesThenResizes) {
   EXPECT_EQ(fake.calls, row.exitCode == kExitOk ? "taxoe" : "");
   EXPECT_NE(fake.written.find(row.report), std::string::npos) << fake.written;
 }
-INSTANTIATE_TEST_SUITE_P(Runs, Flow, testing::ValuesIn(kFlowRows), RowName<FlowRow>);
+INSTANTIATE_TEST_SUITE_P(Runs, Flow, testing::ValuesIn(kFlowRows),
+                         testing::PrintToStringParamName());
 
 }  // namespace

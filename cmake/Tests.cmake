@@ -11,51 +11,37 @@ if(NOT EXISTS /usr/src/googletest/CMakeLists.txt)
   message(FATAL_ERROR "GoogleTest's sources are missing from /usr/src/googletest: install them "
     "(Debian: googletest), or configure with -DPRESIZER_TESTS=OFF")
 endif()
+# Nothing of GoogleTest goes into the install rules, and so into the packages.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-function(presizer_test name label)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest_main)
-  presizer_warnings(${name})
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES LABELS ${label})
-endfunction()
-
 # The logic against a scripted system, for the branches no real system gives here.
-presizer_test(unit_tests unit
-  SOURCES
-    app/command_line_test.cpp
-    app/console_test.cpp
-    app/presizer_main_test.cpp
-    prealloc/preallocate_test.cpp
-    tests/fake_win32.cpp
-  LIBRARIES presizer_core)
-
-# The fuzz targets' properties, run once on every input of their corpus: the seeds at the edges
-# of the size syntax and the splitting, and what fuzzing found. Under Wine the common quoting's
-# reference also meets the system's own splitting there.
-foreach(target IN ITEMS size_argument common_quoting)
-  add_executable(${target}_replay fuzz/${target}_fuzzer.cpp fuzz/replay.cpp)
-  target_link_libraries(${target}_replay PRIVATE presizer_core presizer_platform)
-  presizer_warnings(${target}_replay)
-  add_test(NAME ${target}_corpus
-    COMMAND ${target}_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/${target})
-  set_tests_properties(${target}_corpus PROPERTIES LABELS unit)
-endforeach()
-target_sources(common_quoting_replay PRIVATE fuzz/common_quoting.cpp
-  $<IF:$<BOOL:${WIN32}>,fuzz/system_quoting_windows.cpp,fuzz/system_quoting_posix.cpp>)
-target_link_libraries(common_quoting_replay PRIVATE $<$<BOOL:${WIN32}>:shell32>)
-
+add_executable(unit_tests app/command_line_test.cpp app/console_test.cpp app/presizer_main_test.cpp
+  app/size_argument_test.cpp prealloc/preallocate_test.cpp tests/fake_win32.cpp)
+target_link_libraries(unit_tests PRIVATE presizer_core GTest::gtest_main)
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.
-presizer_test(seam_tests seam
-  SOURCES platform/win32_test.cpp LIBRARIES presizer_core presizer_platform)
+add_executable(seam_tests platform/win32_test.cpp)
 if(NOT WIN32)
   target_sources(seam_tests PRIVATE platform/win32_posix_test.cpp)
 endif()
+target_link_libraries(seam_tests PRIVATE presizer_core presizer_platform GTest::gtest_main)
+# The common quoting's fuzz property, run once on every input of its corpus: the seeds at the
+# edges of the splitting, and what fuzzing found. Under Wine the reference also meets the system's
+# own splitting there.
+add_executable(common_quoting_replay fuzz/common_quoting_fuzzer.cpp fuzz/common_quoting.cpp
+  fuzz/replay.cpp
+  $<IF:$<BOOL:${WIN32}>,fuzz/system_quoting_windows.cpp,fuzz/system_quoting_posix.cpp>)
+target_link_libraries(common_quoting_replay PRIVATE presizer_core presizer_platform
+  $<$<BOOL:${WIN32}>:shell32>)
+foreach(target IN ITEMS unit_tests seam_tests common_quoting_replay)
+  presizer_warnings(${target})
+endforeach()
+add_test(NAME unit_tests COMMAND unit_tests --gtest_brief=1)
+add_test(NAME seam_tests COMMAND seam_tests --gtest_brief=1)
+add_test(NAME common_quoting_corpus
+  COMMAND common_quoting_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/common_quoting)
+set_tests_properties(unit_tests common_quoting_corpus PROPERTIES LABELS unit)
+set_tests_properties(seam_tests PROPERTIES LABELS seam)
 
 # The built program on real files, one case table for every program: the Linux one directly, the
 # Windows one through Wine, the arm64 one through qemu. Of the two Linux programs the table runs
@@ -117,15 +103,14 @@ endif()
 # starts before the first test and stops after the last, so that two build folders can test at
 # once and neither stops the other's server.
 if(WIN32)
-  set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix;WINEDEBUG=-all")
   get_property(windows_tests DIRECTORY PROPERTY TESTS)
   foreach(action IN ITEMS start stop)
     add_test(NAME wine_${action}
       COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/wine.sh ${action} ${CMAKE_CROSSCOMPILING_EMULATOR})
-    set_tests_properties(wine_${action} PROPERTIES ENVIRONMENT "${wine_environment}" TIMEOUT 75)
   endforeach()
-  set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
-  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+  set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 75)
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 75)
   set_tests_properties(${windows_tests} PROPERTIES FIXTURES_REQUIRED wine)
-  set_property(TEST ${windows_tests} APPEND PROPERTY ENVIRONMENT ${wine_environment})
+  set_property(TEST ${windows_tests} wine_start wine_stop APPEND PROPERTY ENVIRONMENT
+    "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix;WINEDEBUG=-all")
 endif()

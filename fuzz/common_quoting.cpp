@@ -42,7 +42,6 @@ std::string NextArgument(std::string_view line, std::size_t& at) {
 }  // namespace
 
 std::vector<std::string> SplitAsCommonQuoting(std::string_view line) {
-  line = line.substr(0, line.find('\0'));
   std::vector<std::string> arguments;
   std::size_t at = 0;
   // The program's path has a rule of its own, with no escapes: from a quote to the next quote,

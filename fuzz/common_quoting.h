@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-// The arguments of `line`, the program's own path first, every empty one included.
+// The arguments of `line`, which holds no NUL, the program's own path first, every empty one
+// included.
 std::vector<std::string> SplitAsCommonQuoting(std::string_view line);
 
 // A command line made of the characters that splitting rules disagree on: one byte of fuzzer

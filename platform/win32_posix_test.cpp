@@ -10,7 +10,7 @@
 #include <limits>
 #include <string>
 
-#include "tests/row_name.h"
+#include "platform/errors.h"
 
 namespace {
 
@@ -21,10 +21,8 @@ struct ErrnoRow {
   int error;
   DWORD code;
 };
-std::string ErrnoName(int error) { return error == 0 ? "None" : strerrorname_np(error); }
-void PrintTo(const ErrnoRow& row, std::ostream* out) { *out << ErrnoName(row.error); }
-std::string RowErrnoName(const testing::TestParamInfo<ErrnoRow>& info) {
-  return ErrnoName(info.param.error);
+void PrintTo(const ErrnoRow& row, std::ostream* out) {
+  *out << (row.error == 0 ? "None" : strerrorname_np(row.error));
 }
 
 // clang-format off
@@ -57,17 +55,16 @@ class ErrnoTable : public testing::TestWithParam<ErrnoRow> {};
 TEST_P(ErrnoTable, HasTheCodeWindowsWouldGive) {
   EXPECT_EQ(Win32CodeFromErrno(GetParam().error), GetParam().code);
 }
-INSTANTIATE_TEST_SUITE_P(Errno, ErrnoTable, testing::ValuesIn(kByErrno), RowErrnoName);
+INSTANTIATE_TEST_SUITE_P(Errno, ErrnoTable, testing::ValuesIn(kByErrno),
+                         testing::PrintToStringParamName());
 
 class CodeText : public testing::TestWithParam<ErrnoRow> {};
 
 TEST_P(CodeText, IsTheTextOfItsErrno) {
-  char text[256] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, GetParam().code, 0, text, sizeof text,
-                 nullptr);
-  EXPECT_EQ(std::string(text), std::string(strerror(GetParam().error)) + ".\r\n");
+  EXPECT_EQ(SystemErrorText(GetParam().code), strerror(GetParam().error));
 }
-INSTANTIATE_TEST_SUITE_P(Errno, CodeText, testing::ValuesIn(kByCode), RowErrnoName);
+INSTANTIATE_TEST_SUITE_P(Errno, CodeText, testing::ValuesIn(kByCode),
+                         testing::PrintToStringParamName());
 
 // The room a growth may take, from what statfs(2) said of a fresh 50 GiB ext4 volume with 4 KiB
 // blocks: users take f_bavail; a caller that may use root's reserve takes f_bfree less the 4096
@@ -92,6 +89,7 @@ class RoomForGrowthOf : public testing::TestWithParam<RoomRow> {};
 TEST_P(RoomForGrowthOf, IsWhatTheVolumeGrantsTheCaller) {
   EXPECT_EQ(RoomForGrowth(GetParam().volume), GetParam().room);
 }
-INSTANTIATE_TEST_SUITE_P(Volumes, RoomForGrowthOf, testing::ValuesIn(kRoomRows), RowName<RoomRow>);
+INSTANTIATE_TEST_SUITE_P(Volumes, RoomForGrowthOf, testing::ValuesIn(kRoomRows),
+                         testing::PrintToStringParamName());
 
 }  // namespace

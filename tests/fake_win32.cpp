@@ -4,9 +4,7 @@
 #include <new>
 #include <string>
 
-namespace fake {
-State state;
-}  // namespace fake
+fake::State fake::state;
 
 namespace win32 {
 namespace {
@@ -116,7 +114,6 @@ BOOL WriteFile(HANDLE, const void* bytes, DWORD count, DWORD* written, void*) {
   return TRUE;
 }
 DWORD GetLastError() { return state.lastError; }
-void SetLastError(DWORD code) { state.lastError = code; }
 // Every code has the same text here, worded as the system words it: a sentence that ends in a
 // period, a space and a line end.
 DWORD FormatMessageA(DWORD, const void*, DWORD, DWORD, char* buffer, DWORD size, void*) {
