@@ -20,10 +20,8 @@ add_executable(unit_tests app/command_line_test.cpp app/console_test.cpp app/pre
   app/size_argument_test.cpp prealloc/preallocate_test.cpp tests/fake_win32.cpp)
 target_link_libraries(unit_tests PRIVATE presizer_core GTest::gtest_main)
 # The real seam: the Linux stand-ins, or under Wine the system's own calls.
-add_executable(seam_tests platform/win32_test.cpp)
-if(NOT WIN32)
-  target_sources(seam_tests PRIVATE platform/win32_posix_test.cpp)
-endif()
+add_executable(seam_tests platform/win32_test.cpp
+  $<$<NOT:$<BOOL:${WIN32}>>:platform/win32_posix_test.cpp>)
 target_link_libraries(seam_tests PRIVATE presizer_core presizer_platform GTest::gtest_main)
 # The common quoting's fuzz property, run once on every input of its corpus: the seeds at the
 # edges of the splitting, and what fuzzing found. Under Wine the reference also meets the system's
@@ -61,10 +59,7 @@ if(NOT PRESIZER_PYTHON)
     "python3-pytest), name one that can with -DPRESIZER_PYTHON=..., or configure with "
     "-DPRESIZER_TESTS=OFF")
 endif()
-set(table_program presizer)
-if(TARGET presizer_static)
-  set(table_program presizer_static)
-endif()
+set(table_program $<IF:$<TARGET_EXISTS:presizer_static>,presizer_static,presizer>)
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " runner)
 # The case table, and the example sessions of README and the manual page, which show the Linux
 # program.

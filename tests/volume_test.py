@@ -200,15 +200,12 @@ def run_row(program, top, row):
             subprocess.run(["umount", "--lazy", where])
 
 
-def stop(signum, frame):  # ends the run through the clean-up, as an interrupt does
-    sys.exit(3)
-
-
 def main():
     if os.geteuid() != 0:
         print("skipped: needs root, for loop volumes")
         return 0
-    signal.signal(signal.SIGTERM, stop)
+    # Stopped, it unmounts and removes what it made, as an interrupt does.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
     top, tried = tempfile.mkdtemp(prefix="presizer-volumes-"), 0
     only = sys.argv[2] if len(sys.argv) > 2 else ""
     try:
