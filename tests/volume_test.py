@@ -17,7 +17,7 @@ from collections import namedtuple
 MiB, VOLUME = 1 << 20, 400 << 20
 KEEP_SIZE, PUNCH_HOLE, END = 1, 2, 1 << 63  # END lies beyond any file
 OK, FAIL = b"File Preallocation...Ok\r\n", b"File Preallocation...Fail\r\n"
-# How to make each volume, in the order they are tried (None: a tmpfs).
+# How to make a volume of each kind (None: a tmpfs).
 MKFS = {"ext4": "mkfs.ext4 -q -F -b 4096", "ext4-1k": "mkfs.ext4 -q -F -b 1024",
         "ext4-bigalloc": "mkfs.ext4 -q -F -b 4096 -O bigalloc -C 65536", "xfs": "mkfs.xfs -q -f",
         "btrfs": "mkfs.btrfs -q -f", "tmpfs": None, "ext2": "mkfs.ext2 -q -F"}
